@@ -1,0 +1,17 @@
+# cmake -DOBJDUMP=... -DIMAGE=... -P CheckKernelImage.cmake
+# Fails unless IMAGE is a native-subsystem image that imports from ntoskrnl.exe and hal.dll only.
+execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${IMAGE}")
+endif()
+if(NOT dump MATCHES "Subsystem[ \t]+00000001")
+  message(FATAL_ERROR "${IMAGE}: subsystem is not native")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
+foreach(dll IN LISTS dlls)
+  string(REPLACE "DLL Name: " "" dll "${dll}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll STREQUAL "ntoskrnl.exe" AND NOT dll STREQUAL "hal.dll")
+    message(FATAL_ERROR "${IMAGE}: imports from ${dll}")
+  endif()
+endforeach()
