@@ -286,4 +286,16 @@ TEST_F(SimHaldenHandle, ACancelledHeldRequestEndsAborted)
   EXPECT_EQ(entries[0].status, static_cast<int32_t>(0xC0000120)); // STATUS_CANCELLED
 }
 
+TEST_F(SimHaldenHandle, RemovingTheDriverCancelsWhatItHolds)
+{
+  ASSERT_EQ(sim->pendNext(IOCTL_OX_GET_STATUS, SIMHALDEN_HOLD_UNTIL_COMPLETED), 0u);
+  ASSERT_FALSE(requestStatus());
+  ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+  ASSERT_TRUE(waitForHeld(1));
+  sim.reset();
+  test::removeSimHalden();
+  ASSERT_EQ(WaitForSingleObject(overlapped.hEvent, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(overlapped.Internal, static_cast<ULONG_PTR>(0xC0000120)); // STATUS_CANCELLED
+}
+
 } // namespace
