@@ -3,6 +3,8 @@
 #include "Marlow1394oxClient.h"
 #include "simhalden_fixture.h"
 
+#include <dbt.h>
+
 #include <gmock/gmock.h>
 
 #include <string>
@@ -179,6 +181,61 @@ TEST_F(HaldensimTool, CommandsWithoutTheDriverSaySo)
   const ToolRun missing = haldensim("install Z:\\no\\such\\simhalden.sys");
   EXPECT_EQ(missing.exitCode, 1u);
   EXPECT_THAT(missing.output, HasSubstr("no driver image"));
+}
+
+// A hidden top-level window, like the panel's device-change watcher, that counts the
+// device-tree changes it is told of.
+class DeviceChangeWindow {
+public:
+  DeviceChangeWindow()
+  {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "HaldensimToolTestWindow";
+    RegisterClassA(&wc);
+    window_ = CreateWindowExA(0, wc.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                              nullptr, wc.hInstance, nullptr);
+  }
+  ~DeviceChangeWindow() { DestroyWindow(window_); }
+  bool created() const { return window_ != nullptr; }
+
+  // Pumps messages until a change arrived; false after a few seconds.
+  bool waitForChange()
+  {
+    for (int i = 0; i < 500 && changes_ == 0; i++) {
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&msg);
+      }
+      Sleep(10);
+    }
+    return changes_ != 0;
+  }
+
+private:
+  static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+  {
+    if (message == WM_DEVICECHANGE && wParam == DBT_DEVNODES_CHANGED) {
+      changes_++;
+      return TRUE;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+
+  static int changes_;
+  HWND window_;
+};
+
+int DeviceChangeWindow::changes_ = 0;
+
+TEST_F(HaldensimTool, ChangedDevicesAreAnnouncedToTheWindows)
+{
+  ASSERT_EQ(haldensim("install").exitCode, 0u);
+  DeviceChangeWindow window;
+  ASSERT_TRUE(window.created());
+  EXPECT_RUNS("devices 0x77");
+  EXPECT_TRUE(window.waitForChange());
 }
 
 } // namespace

@@ -298,4 +298,28 @@ TEST_F(SimHaldenHandle, RemovingTheDriverCancelsWhatItHolds)
   EXPECT_EQ(overlapped.Internal, static_cast<ULONG_PTR>(0xC0000120)); // STATUS_CANCELLED
 }
 
+TEST_F(SimHaldenHandle, ALogEmptiedWhileARequestIsHeldKeepsOnlyWhatCameAfter)
+{
+  ASSERT_EQ(sim->pendNext(IOCTL_OX_GET_STATUS, SIMHALDEN_HOLD_UNTIL_COMPLETED), 0u);
+  ASSERT_FALSE(requestStatus());
+  ASSERT_TRUE(waitForHeld(1));
+  ASSERT_EQ(sim->clearLog(), 0u);
+  ASSERT_EQ(sim->failNext(IOCTL_OX_START_STREAMING, static_cast<int32_t>(0xC0070000u | 31)), 0u);
+  OVERLAPPED second = {};
+  second.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_FALSE(
+      DeviceIoControl(file, IOCTL_OX_START_STREAMING, nullptr, 0, nullptr, 0, nullptr, &second));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
+  CloseHandle(second.hEvent);
+  ASSERT_EQ(sim->completeHeld(), 0u);
+  DWORD bytes;
+  EXPECT_TRUE(GetOverlappedResult(file, &overlapped, &bytes, TRUE));
+
+  const std::vector<HaldenSimLogEntry> entries = log();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].ioControlCode, IOCTL_OX_START_STREAMING);
+  EXPECT_EQ(entries[0].status, static_cast<int32_t>(0xC007001F));
+  EXPECT_EQ(entries[0].flags, SIMHALDEN_LOG_FAULTED | SIMHALDEN_LOG_DONE);
+}
+
 } // namespace

@@ -40,10 +40,17 @@ struct ArmedFault {
   bool armed;
 };
 
+// A request's entry in the log; the generation tells it from the entries of a later log
+// after the log was emptied while the request was held.
+struct LogRef {
+  ULONG index;
+  ULONG generation;
+};
+
 // A request that was answered with STATUS_PENDING and waits for its completion.
 struct HeldRequest {
   PIRP irp; // null: the slot is free
-  ULONG logIndex;
+  LogRef log;
   Effect effect;
   bool timed;   // the worker completes it at `due`; else IOCTL_SIMHALDEN_COMPLETE_HELD does
   LONGLONG due; // performance counter
@@ -56,6 +63,7 @@ struct SimState {
   OxInterfaceVersion version;
   ArmedFault faults[SIMHALDEN_MAX_FAULTS];
   HaldenSimLog log;
+  ULONG logGeneration;
   ULONG requestCount;
   ULONG openHandles;
   HeldRequest held[SIMHALDEN_MAX_HELD];
@@ -87,6 +95,13 @@ private:
 };
 
 // Lock held.
+void ClearLog()
+{
+  RtlZeroMemory(&g_state.log, sizeof(g_state.log));
+  g_state.logGeneration++;
+}
+
+// Lock held.
 void SetDefaults()
 {
   RtlZeroMemory(&g_state.deviceList, sizeof(g_state.deviceList));
@@ -106,7 +121,7 @@ void SetDefaults()
   g_state.version.interfaceVersion = OX_INTERFACE_VERSION;
 
   RtlZeroMemory(g_state.faults, sizeof(g_state.faults));
-  RtlZeroMemory(&g_state.log, sizeof(g_state.log));
+  ClearLog();
   g_state.requestCount = 0;
 }
 
@@ -125,12 +140,12 @@ LONGLONG Now()
 
 // ---- The log (lock held) ----
 
-ULONG LogArrival(ULONG code, ULONG inputLength, ULONG outputLength, const void* input)
+LogRef LogArrival(ULONG code, ULONG inputLength, ULONG outputLength, const void* input)
 {
   HaldenSimLog& log = g_state.log;
   log.total++;
   if (log.count >= SIMHALDEN_LOG_ENTRIES) {
-    return kNotLogged;
+    return {kNotLogged, g_state.logGeneration};
   }
   const ULONG index = log.count++;
   HaldenSimLogEntry& entry = log.entries[index];
@@ -144,15 +159,24 @@ ULONG LogArrival(ULONG code, ULONG inputLength, ULONG outputLength, const void* 
   if (copy != 0 && input != nullptr) {
     RtlCopyMemory(entry.input, input, copy);
   }
-  return index;
+  return {index, g_state.logGeneration};
 }
 
-void LogDone(ULONG index, NTSTATUS status, ULONG_PTR answered, ULONG flags)
+HaldenSimLogEntry* LogEntry(const LogRef& ref)
 {
-  if (index >= g_state.log.count) {
+  if (ref.generation != g_state.logGeneration || ref.index >= g_state.log.count) {
+    return nullptr;
+  }
+  return &g_state.log.entries[ref.index];
+}
+
+void LogDone(const LogRef& ref, NTSTATUS status, ULONG_PTR answered, ULONG flags)
+{
+  HaldenSimLogEntry* found = LogEntry(ref);
+  if (found == nullptr) {
     return;
   }
-  HaldenSimLogEntry& entry = g_state.log.entries[index];
+  HaldenSimLogEntry& entry = *found;
   entry.status = status;
   entry.answerLength = static_cast<ULONG>(answered);
   entry.flags |= flags | SIMHALDEN_LOG_DONE;
@@ -440,7 +464,7 @@ void CancelHeld(PDEVICE_OBJECT, PIRP irp)
     StateLock hold;
     for (HeldRequest& h : g_state.held) {
       if (h.irp == irp) {
-        LogDone(h.logIndex, STATUS_CANCELLED, 0, SIMHALDEN_LOG_PENDED);
+        LogDone(h.log, STATUS_CANCELLED, 0, SIMHALDEN_LOG_PENDED);
         h.irp = nullptr;
         found = true;
         break;
@@ -471,7 +495,7 @@ void Finish(const HeldRequest& taken)
   {
     StateLock hold;
     status = CarryOut(taken.irp, taken.effect, information);
-    LogDone(taken.logIndex, status, information, SIMHALDEN_LOG_PENDED);
+    LogDone(taken.log, status, information, SIMHALDEN_LOG_PENDED);
   }
   Complete(taken.irp, status, information);
 }
@@ -480,7 +504,7 @@ void FinishCancelled(const HeldRequest& taken)
 {
   {
     StateLock hold;
-    LogDone(taken.logIndex, STATUS_CANCELLED, 0, SIMHALDEN_LOG_PENDED);
+    LogDone(taken.log, STATUS_CANCELLED, 0, SIMHALDEN_LOG_PENDED);
   }
   Complete(taken.irp, STATUS_CANCELLED, 0);
 }
@@ -574,7 +598,7 @@ void Worker(PVOID)
 enum class HoldResult { Held, Cancelled, NoRoom };
 
 // Pends the request into a free slot. Lock held.
-HoldResult Hold(PIRP irp, ULONG logIndex, const Effect& effect)
+HoldResult Hold(PIRP irp, const LogRef& log, const Effect& effect)
 {
   for (HeldRequest& h : g_state.held) {
     if (h.irp != nullptr) {
@@ -584,16 +608,16 @@ HoldResult Hold(PIRP irp, ULONG logIndex, const Effect& effect)
     IoSetCancelRoutine(irp, CancelHeld);
     if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
       // Cancelled before the routine was in place: it is ours to complete.
-      LogDone(logIndex, STATUS_CANCELLED, 0, SIMHALDEN_LOG_PENDED);
+      LogDone(log, STATUS_CANCELLED, 0, SIMHALDEN_LOG_PENDED);
       return HoldResult::Cancelled;
     }
     h.irp = irp;
-    h.logIndex = logIndex;
+    h.log = log;
     h.effect = effect;
     h.timed = effect.pendMs != SIMHALDEN_HOLD_UNTIL_COMPLETED;
     h.due = Now() + static_cast<LONGLONG>(effect.pendMs) * g_state.counterFrequency / 1000;
-    if (logIndex < g_state.log.count) {
-      g_state.log.entries[logIndex].flags |= SIMHALDEN_LOG_PENDED | SIMHALDEN_LOG_FAULTED;
+    if (HaldenSimLogEntry* entry = LogEntry(log)) {
+      entry->flags |= SIMHALDEN_LOG_PENDED | SIMHALDEN_LOG_FAULTED;
     }
     return HoldResult::Held;
   }
@@ -611,18 +635,18 @@ NTSTATUS HaldenRequest(PIRP irp, PIO_STACK_LOCATION stack)
   {
     StateLock hold;
     g_state.requestCount++;
-    const ULONG logIndex = LogArrival(params.IoControlCode, params.InputBufferLength,
-                                      params.OutputBufferLength, irp->AssociatedIrp.SystemBuffer);
+    const LogRef log = LogArrival(params.IoControlCode, params.InputBufferLength,
+                                  params.OutputBufferLength, irp->AssociatedIrp.SystemBuffer);
     const Effect effect = TakeEffect(params.IoControlCode);
     if ((effect.effects & SIMHALDEN_PEND) != 0) {
-      held = Hold(irp, logIndex, effect);
+      held = Hold(irp, log, effect);
       status = STATUS_INSUFFICIENT_RESOURCES;
       if (held == HoldResult::NoRoom) {
-        LogDone(logIndex, status, 0, SIMHALDEN_LOG_FAULTED);
+        LogDone(log, status, 0, SIMHALDEN_LOG_FAULTED);
       }
     } else {
       status = CarryOut(irp, effect, information);
-      LogDone(logIndex, status, information, effect.effects != 0 ? SIMHALDEN_LOG_FAULTED : 0);
+      LogDone(log, status, information, effect.effects != 0 ? SIMHALDEN_LOG_FAULTED : 0);
     }
   }
   switch (held) {
@@ -733,7 +757,7 @@ NTSTATUS ControlRequest(PIRP irp, PIO_STACK_LOCATION stack)
   }
   case IOCTL_SIMHALDEN_CLEAR_LOG: {
     StateLock hold;
-    RtlZeroMemory(&g_state.log, sizeof(g_state.log));
+    ClearLog();
     return Complete(irp, STATUS_SUCCESS, 0);
   }
   default:
