@@ -1,0 +1,16 @@
+#include "WnHandle.h"
+
+WnHandle::~WnHandle()
+{
+  close();
+}
+
+void WnHandle::close()
+{
+  if (handle != nullptr) {
+    if (!CloseHandle(handle)) {
+      (void)GetLastError();
+    }
+    handle = nullptr;
+  }
+}
