@@ -11,14 +11,14 @@ const char releaseDay[] = "14";
 const char releaseYear[] = "2026";
 
 const char aboutPattern[] = PRODUCT_NAME " V%u.%u.%u\nRelease Date: %s %s, %s\n\n"
-                                         "Copyright \xA9 2026 Marlow Halden. All rights reserved.";
+                                         "Copyright \xA9 2026 Marlow Halden";
 
 const char usageNotice[] =
-    PRODUCT_NAME " measures how late the system runs deferred procedure calls, which tells "
-                 "whether this machine can stream audio without drop-outs. It installs a small "
-                 "kernel driver while it runs and removes it again when it ends.\r\n"
-                 "You may use and pass on this program free of charge, unchanged and in whole. "
-                 "It comes as it is, without any warranty.";
+    PRODUCT_NAME " shows how late this machine runs deferred procedure calls, and so whether "
+                 "it can stream audio without drop-outs. While it runs it installs a small kernel "
+                 "driver, which it removes when it ends.\n"
+                 "You may use and pass on this program free of charge, unchanged. It comes as "
+                 "it is, without warranty of any kind.";
 
 } // namespace
 

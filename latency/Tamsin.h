@@ -14,9 +14,8 @@
 #define PRODUCT_VERSION_BUILD 0u
 
 // The maker's web site: the About box links to it, the status bar without the last slash.
-#define MAKER_URL "http://www.marlowhalden.example/"
-#define MAKER_URL_PANE "http://www.marlowhalden.example"
-#define MAKER_ADDRESS "www.marlowhalden.example"
+#define MAKER_URL "http://www.halden.example/"
+#define MAKER_URL_PANE "http://www.halden.example"
 
 // Exit codes of Run.
 enum : int {
