@@ -145,11 +145,8 @@ BOOL CTamsinGuiView::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam
                                                                   result, mapId);
 }
 
-LRESULT CTamsinGuiView::OnInitDialog()
+void CTamsinGuiView::ConfigureGraph()
 {
-  DlgResize_Init(true, WS_CLIPCHILDREN);
-
-  m_graph.SubclassWindow(GetDlgItem(IDC_GRAPH));
   m_graph.step = 15;
   m_graph.visibleCount = -1;
   m_graph.maxValue = GRAPH_MAX;
@@ -157,6 +154,14 @@ LRESULT CTamsinGuiView::OnInitDialog()
     m_graph.AddBand(t.colour, GraphValue(t.us), t.label);
   }
   m_graph.AddLine(0, 0x00FF00, true);
+}
+
+LRESULT CTamsinGuiView::OnInitDialog()
+{
+  DlgResize_Init(true, WS_CLIPCHILDREN);
+
+  m_graph.SubclassWindow(GetDlgItem(IDC_GRAPH));
+  ConfigureGraph();
 
   m_absoluteMax = 0;
 

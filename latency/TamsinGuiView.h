@@ -42,6 +42,8 @@ public:
   static int32_t ClampToGraph(int32_t value, int32_t minimum, int32_t maximum);
   static const char* VerdictText(uint32_t absoluteMax);
 
+  // Step, scale, the six threshold bands and the bar line.
+  void ConfigureGraph();
   // Steps of a tick after the driver answered: the numbers, the graph, the maximum, the texts.
   void ShowValues(const LatencyValues& values);
   void UpdateValues();
