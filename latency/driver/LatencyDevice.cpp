@@ -1,0 +1,390 @@
+#include "LatencyDevice.h"
+
+namespace {
+
+// The kernel timer counts in 100-ns units; a negative due time is relative.
+LARGE_INTEGER RelativeDueTime(ULONG periodMicroseconds)
+{
+  LARGE_INTEGER due;
+  due.QuadPart = -10 * static_cast<LONGLONG>(periodMicroseconds);
+  return due;
+}
+
+} // namespace
+
+LatencyDevice::LatencyDevice()
+{
+  m_state = DeviceState::Started;
+  m_previousState = DeviceState::Started;
+  m_readQueue.Initialize();
+  KeInitializeMutex(&m_mutex, 0);
+  KeInitializeSpinLock(&m_statisticsLock);
+  for (MeasuringTimer& t : m_timers) {
+    KeInitializeTimer(&t.timer);
+    KeInitializeDpc(&t.dpc, TimerDpcRoutine, this);
+  }
+}
+
+LatencyDevice::~LatencyDevice()
+{
+  // No DPC may run once the memory is gone: StopTimer waits for the last one.
+  StopTimer();
+  if (m_linkCreated) {
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&link, LATENCY_DOS_DEVICE_NAME);
+    IoDeleteSymbolicLink(&link);
+  }
+  if (m_deviceObject != nullptr) {
+    *static_cast<LatencyDeviceBase**>(m_deviceObject->DeviceExtension) = nullptr;
+    IoDeleteDevice(m_deviceObject);
+    m_deviceObject = nullptr;
+  }
+}
+
+NTSTATUS LatencyDevice::CreateDeviceObject(PDRIVER_OBJECT driverObject)
+{
+  UNICODE_STRING name;
+  RtlInitUnicodeString(&name, LATENCY_NT_DEVICE_NAME);
+  PDEVICE_OBJECT deviceObject;
+  NTSTATUS status =
+      IoCreateDevice(driverObject, sizeof(LatencyDeviceBase*), &name, FILE_DEVICE_LATENCY,
+                     FILE_DEVICE_SECURE_OPEN, FALSE, &deviceObject);
+  if (!NT_SUCCESS(status)) {
+    return status;
+  }
+  UNICODE_STRING link;
+  RtlInitUnicodeString(&link, LATENCY_DOS_DEVICE_NAME);
+  status = IoCreateSymbolicLink(&link, &name);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(deviceObject);
+    return status;
+  }
+  m_linkCreated = true;
+  AttachDeviceObject(deviceObject);
+  deviceObject->Flags |= DO_DIRECT_IO;
+  return STATUS_SUCCESS;
+}
+
+void LatencyDevice::Lock()
+{
+  KeWaitForSingleObject(&m_mutex, Executive, KernelMode, FALSE, nullptr);
+}
+
+void LatencyDevice::Unlock()
+{
+  KeReleaseMutex(&m_mutex, FALSE);
+}
+
+NTSTATUS LatencyDevice::OnCreate(PIRP irp)
+{
+  return CompleteRequest(irp, STATUS_SUCCESS, 0);
+}
+
+// Wine sends no IRP_MJ_CLEANUP; its IRP_MJ_CLOSE comes as soon as the last handle is closed,
+// even with reads pending, which is when Windows sends the cleanup. So the close does the
+// cleanup's work as well. On Windows it follows the cleanup and finds nothing left to stop.
+NTSTATUS LatencyDevice::OnClose(PIRP irp)
+{
+  EndMeasurement();
+  return CompleteRequest(irp, STATUS_SUCCESS, 0);
+}
+
+NTSTATUS LatencyDevice::OnWaitWake(PIRP irp)
+{
+  PoStartNextPowerIrp(irp);
+  return CompleteRequest(irp, STATUS_NOT_SUPPORTED, 0);
+}
+
+NTSTATUS LatencyDevice::OnCleanup(PIRP irp)
+{
+  EndMeasurement();
+  return CompleteRequest(irp, STATUS_SUCCESS, 0);
+}
+
+// A handle goes away: the measurement stops, its reads end, the resolution request goes.
+void LatencyDevice::EndMeasurement()
+{
+  Lock();
+  Stop();
+  ExSetTimerResolution(0, FALSE);
+  Unlock();
+}
+
+NTSTATUS LatencyDevice::OnDeviceControl(PIRP irp)
+{
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  const ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+  const ULONG outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  void* buffer = irp->AssociatedIrp.SystemBuffer;
+  NTSTATUS status = STATUS_SUCCESS;
+  ULONG_PTR information = 0;
+  KIRQL irql;
+
+  Lock();
+  switch (code) {
+  case IOCTL_LATENCY_GET_INFO:
+    if (outputLength != sizeof(LatencyDriverInfo)) {
+      status = NTSTATUS(LATENCY_ERR_OUTPUT_LENGTH);
+      break;
+    }
+    *static_cast<LatencyDriverInfo*>(buffer) = LatencyDriverInfo{{1, 1, 1, 1, 0, 0}};
+    information = sizeof(LatencyDriverInfo);
+    break;
+
+  case IOCTL_LATENCY_START:
+    if (inputLength != sizeof(ULONG)) {
+      status = NTSTATUS(LATENCY_ERR_INPUT_LENGTH);
+    } else if (outputLength != sizeof(ULONG)) {
+      status = NTSTATUS(LATENCY_ERR_OUTPUT_LENGTH);
+    } else {
+      status = Start(buffer, buffer);
+      information = sizeof(ULONG);
+    }
+    break;
+
+  case IOCTL_LATENCY_STOP:
+    Stop();
+    ExSetTimerResolution(0, FALSE);
+    break;
+
+  case IOCTL_LATENCY_GET_VALUES:
+    if (inputLength != sizeof(LatencyValues)) {
+      status = NTSTATUS(LATENCY_ERR_INPUT_LENGTH);
+    } else if (outputLength != inputLength) {
+      status = NTSTATUS(LATENCY_ERR_OUTPUT_LENGTH);
+    } else {
+      GetValues(static_cast<LatencyValues*>(buffer));
+      information = sizeof(LatencyValues);
+    }
+    break;
+
+  case IOCTL_LATENCY_RESET:
+    KeAcquireSpinLock(&m_statisticsLock, &irql);
+    ResetStatistics();
+    KeReleaseSpinLock(&m_statisticsLock, irql);
+    break;
+
+  default:
+    status = STATUS_NOT_IMPLEMENTED;
+    break;
+  }
+  Unlock();
+  return CompleteRequest(irp, status, information);
+}
+
+NTSTATUS LatencyDevice::Start(const void* input, void* output)
+{
+  ULONG requested;
+  RtlCopyMemory(&requested, input, sizeof(requested));
+  ExSetTimerResolution(0, FALSE);
+  const ULONG resolution = ExSetTimerResolution(requested * 10, TRUE);
+
+  // A START while measuring begins afresh with the new period.
+  StopTimer();
+
+  KIRQL irql;
+  KeAcquireSpinLock(&m_statisticsLock, &irql);
+  m_period = resolution / 10;
+  RtlCopyMemory(output, &m_period, sizeof(m_period));
+  m_haveStamp = false;
+  m_ringIndex = 0;
+  m_skipCount = LATENCY_WARMUP_SKIP;
+  ResetStatistics();
+  KeSetTimer(&m_timers[0].timer, RelativeDueTime(m_period), &m_timers[0].dpc);
+  m_running = true;
+  KeReleaseSpinLock(&m_statisticsLock, irql);
+  return STATUS_SUCCESS;
+}
+
+void LatencyDevice::GetValues(LatencyValues* values)
+{
+  KIRQL irql;
+  KeAcquireSpinLock(&m_statisticsLock, &irql);
+  const bool reset = values->resetAfterRead != 0;
+  values->period = m_period;
+  values->minInterval = m_minimumInterval;
+  values->maxInterval = m_maximumInterval;
+  values->avgInterval = m_averageInterval;
+  if (reset) {
+    ResetStatistics();
+  }
+  KeReleaseSpinLock(&m_statisticsLock, irql);
+}
+
+// The ring and its index stay: the average comes back once the index next wraps.
+void LatencyDevice::ResetStatistics()
+{
+  m_minimumInterval = 0;
+  m_maximumInterval = 0;
+  m_averageInterval = 0;
+  m_minimumValid = false;
+  m_maximumValid = false;
+  m_ringFull = false;
+}
+
+// Ends the measurement (STOP and cleanup): the timer, then every read, whatever it holds.
+void LatencyDevice::Stop()
+{
+  StopTimer();
+  KIRQL irql;
+  KeAcquireSpinLock(&m_statisticsLock, &irql);
+  m_readFill = 0;
+  m_readCapacity = 0;
+  m_readBuffer = nullptr;
+  m_readQueue.CancelAll();
+  if (m_currentRead != nullptr) {
+    PIRP irp = m_currentRead;
+    m_currentRead = nullptr;
+    CompleteRequest(irp, STATUS_CANCELLED, 0);
+  }
+  KeReleaseSpinLock(&m_statisticsLock, irql);
+}
+
+// Once `running` is false under the lock, no DPC arms a timer again, so the timers can then
+// be cancelled outside it. Cancelling inside it would deadlock under Wine, whose KeCancelTimer
+// waits for a running DPC of that timer, and that DPC may be spinning on this very lock.
+// On return no DPC of ours is queued or running: Windows needs the flush for that; Wine's
+// flush does nothing, but there KeCancelTimer has already waited.
+void LatencyDevice::StopTimer()
+{
+  KIRQL irql;
+  KeAcquireSpinLock(&m_statisticsLock, &irql);
+  m_running = false;
+  KeReleaseSpinLock(&m_statisticsLock, irql);
+  for (MeasuringTimer& t : m_timers) {
+    KeCancelTimer(&t.timer);
+  }
+  KeFlushQueuedDpcs();
+}
+
+VOID NTAPI LatencyDevice::TimerDpcRoutine(PKDPC dpc, PVOID context, PVOID, PVOID)
+{
+  static_cast<LatencyDevice*>(context)->TimerDpc(dpc);
+}
+
+void LatencyDevice::TimerDpc(PKDPC dpc)
+{
+  KeAcquireSpinLockAtDpcLevel(&m_statisticsLock);
+  LARGE_INTEGER frequency;
+  const LARGE_INTEGER now = KeQueryPerformanceCounter(&frequency);
+  if (m_haveStamp) {
+    const LONGLONG delta = now.QuadPart - m_previousStamp;
+    if (delta >= 0) {
+      if (m_skipCount != 0) {
+        m_skipCount--;
+      } else {
+        RecordInterval(static_cast<ULONG>(delta * 1000000 / frequency.QuadPart));
+      }
+    }
+  }
+  m_previousStamp = now.QuadPart;
+  m_haveStamp = true;
+  if (m_running) {
+    ArmNextTimer(dpc == &m_timers[0].dpc ? m_timers[1] : m_timers[0]);
+  }
+  KeReleaseSpinLockFromDpcLevel(&m_statisticsLock);
+}
+
+// Every expiry is one-shot and armed from the DPC of the one before, so each interval holds
+// the full DPC delay. The DPC does not re-arm its own timer, though, but the other of two:
+// Wine 8 never marks a one-shot timer as no longer inserted when it fires, so KeSetTimer on
+// it cancels it first, and that cancel waits for the timer's running callback - from inside
+// that callback it waits for itself, holding the lock that all of Wine's kernel
+// synchronisation shares, and winedevice hangs. Re-arming the other timer needs more than
+// that: its callback may still be finishing (it takes that shared lock after our DPC
+// returns), so KeSetTimer's own cancel, made while holding the shared lock, could still
+// deadlock. The explicit KeCancelTimer first waits for that callback without holding the
+// shared lock and leaves the timer not inserted, so KeSetTimer need not cancel. On Windows the
+// other timer has already fired and is not inserted: the cancel is a cheap no-op.
+void LatencyDevice::ArmNextTimer(MeasuringTimer& timer)
+{
+  KeCancelTimer(&timer.timer);
+  KeSetTimer(&timer.timer, RelativeDueTime(m_period), &timer.dpc);
+}
+
+void LatencyDevice::RecordInterval(ULONG interval)
+{
+  m_ring[m_ringIndex] = interval;
+  m_ringIndex++;
+  FeedReadStream(interval);
+  if (m_ringIndex >= LATENCY_RING_SIZE) {
+    m_ringIndex = 0;
+    m_ringFull = true;
+  }
+  if (!m_minimumValid || interval < m_minimumInterval) {
+    m_minimumInterval = interval;
+    m_minimumValid = true;
+  }
+  if (!m_maximumValid || interval > m_maximumInterval) {
+    m_maximumInterval = interval;
+    m_maximumValid = true;
+  }
+  if (m_ringFull) {
+    ULONG sum = 0;
+    for (ULONG v : m_ring) {
+      sum += v;
+    }
+    m_averageInterval = sum / LATENCY_RING_SIZE;
+  }
+}
+
+// A read completes on the interval after the one that filled it; that interval goes to the
+// next queued read, or is lost when there is none.
+void LatencyDevice::FeedReadStream(ULONG interval)
+{
+  if (m_currentRead != nullptr && m_readFill >= m_readCapacity) {
+    PIRP done = m_currentRead;
+    const ULONG_PTR bytes = ULONG_PTR(m_readCapacity) * sizeof(ULONG);
+    m_currentRead = nullptr;
+    m_readBuffer = nullptr;
+    m_readFill = 0;
+    m_readCapacity = 0;
+    CompleteRequest(done, STATUS_SUCCESS, bytes);
+  }
+  if (m_currentRead == nullptr) {
+    PIRP next = m_readQueue.RemoveHead();
+    if (next != nullptr) {
+      const ULONG length = IoGetCurrentIrpStackLocation(next)->Parameters.Read.Length;
+      PMDL mdl = next->MdlAddress;
+      if (mdl == nullptr || length == 0 || length % sizeof(ULONG) != 0 ||
+          MmGetMdlByteCount(mdl) < length) {
+        CompleteRequest(next, NTSTATUS(LATENCY_ERR_OUTPUT_LENGTH), 0);
+      } else {
+        void* mapped = MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority);
+        if (mapped == nullptr) {
+          CompleteRequest(next, NTSTATUS(LATENCY_ERR_NOT_OPEN), 0);
+        } else {
+          m_currentRead = next;
+          m_readBuffer = static_cast<ULONG*>(mapped);
+          m_readCapacity = length / sizeof(ULONG);
+          m_readFill = 0;
+        }
+      }
+    }
+  }
+  if (m_readBuffer != nullptr) {
+    m_readBuffer[m_readFill] = interval;
+    m_readFill++;
+  } else {
+    m_lost = true;
+  }
+}
+
+NTSTATUS LatencyDevice::OnRead(PIRP irp)
+{
+  Lock();
+  KIRQL irql;
+  KeAcquireSpinLock(&m_statisticsLock, &irql);
+  NTSTATUS status;
+  if (m_lost) {
+    m_lost = false;
+    KeReleaseSpinLock(&m_statisticsLock, irql);
+    status = CompleteRequest(irp, NTSTATUS(LATENCY_ERR_OVERFLOW), 0);
+  } else {
+    status = m_readQueue.Insert(irp);
+    KeReleaseSpinLock(&m_statisticsLock, irql);
+  }
+  Unlock();
+  return status;
+}
