@@ -9,7 +9,6 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -20,16 +19,6 @@ HANDLE g_instanceMutex = nullptr;
 void ShowStartupMessage(const char* text)
 {
   ::MessageBoxA(nullptr, text, PRODUCT_NAME, MB_OK | MB_ICONERROR);
-}
-
-void ReportError(const char* format, ...)
-{
-  char text[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof(text), format, args);
-  va_end(args);
-  reportErrorAndClose(text);
 }
 
 // A second start brings the running meter (or its open dialog) to the front.
@@ -56,20 +45,20 @@ DWORD IsAdmin(bool& isMember)
   if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                   DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
     const DWORD error = ::GetLastError();
-    ReportError("IsAdmin: AllocateAndInitializeSid failed with error = 0x%08X\n",
-                static_cast<unsigned>(error));
+    reportErrorAndClose("IsAdmin: AllocateAndInitializeSid failed with error = 0x%08X\n",
+                        static_cast<unsigned>(error));
     return error;
   }
   if (administrators == nullptr) {
-    ReportError("IsAdmin: unexpected NULL pointer 'AdministratorsGroup' returned by "
-                "AllocateAndInitializeSid\n");
+    reportErrorAndClose("IsAdmin: unexpected NULL pointer 'AdministratorsGroup' returned by "
+                        "AllocateAndInitializeSid\n");
     return ERROR_INVALID_SID;
   }
   BOOL member = FALSE;
   if (!::CheckTokenMembership(nullptr, administrators, &member)) {
     const DWORD error = ::GetLastError();
-    ReportError("IsAdmin: CheckTokenMembership failed with error = 0x%08X\n",
-                static_cast<unsigned>(error));
+    reportErrorAndClose("IsAdmin: CheckTokenMembership failed with error = 0x%08X\n",
+                        static_cast<unsigned>(error));
     ::FreeSid(administrators);
     return error;
   }
@@ -99,7 +88,8 @@ int Run(int showCommand)
   bool isMember = false;
   const DWORD adminCheck = IsAdmin(isMember);
   if (adminCheck != 0) {
-    ReportError("Run: IsAdmin failed with error 0x%08X.\n", static_cast<unsigned>(adminCheck));
+    reportErrorAndClose("Run: IsAdmin failed with error 0x%08X.\n",
+                        static_cast<unsigned>(adminCheck));
     return RUN_REFUSED;
   }
   if (!isMember) {

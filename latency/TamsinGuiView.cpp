@@ -8,7 +8,6 @@
 #include <commctrl.h>
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -47,18 +46,9 @@ const WTL::DlgResizeMapEntry resizeMap[] = {
     {-1, 0},
 };
 
-// Formats a fatal error and hands it to the program's error step.
-void ReportError(const char* format, ...)
-{
-  char text[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof(text), format, args);
-  va_end(args);
-  reportErrorAndClose(text);
-}
-
 } // namespace
+
+TamsinDrv g_tamsinDrv;
 
 const WTL::DlgResizeMapEntry* CTamsinGuiView::GetDlgResizeMap()
 {
@@ -167,17 +157,17 @@ LRESULT CTamsinGuiView::OnInitDialog()
 
   const uint32_t loaded = LoadDriver();
   if (loaded != 0) {
-    ReportError("LoadDriver failed, Status=0x%08X\n", loaded);
+    reportErrorAndClose("LoadDriver failed, Status=0x%08X\n", loaded);
   }
-  const uint32_t opened = TheTamsinDrv().Open();
+  const uint32_t opened = g_tamsinDrv.Open();
   if (opened != 0) {
-    ReportError("Open failed, Status=0x%08X\n", opened);
+    reportErrorAndClose("Open failed, Status=0x%08X\n", opened);
   }
   uint32_t period = START_PERIOD_US, actualPeriod = 0;
-  const uint32_t started = TheTamsinDrv().Ioctl(IOCTL_LATENCY_START, &period, sizeof(period),
-                                                &actualPeriod, sizeof(actualPeriod));
+  const uint32_t started = g_tamsinDrv.Ioctl(IOCTL_LATENCY_START, &period, sizeof(period),
+                                             &actualPeriod, sizeof(actualPeriod));
   if (started != 0) {
-    ReportError("Start failed, Status=0x%08X\n", started);
+    reportErrorAndClose("Start failed, Status=0x%08X\n", started);
   }
 
   UpdateValues();
@@ -207,8 +197,8 @@ LRESULT CTamsinGuiView::OnInitDialog()
 void CTamsinGuiView::OnDestroy()
 {
   KillTimer(IDT_POLL);
-  TheTamsinDrv().Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0);
-  TheTamsinDrv().Close();
+  g_tamsinDrv.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0);
+  g_tamsinDrv.Close();
   EmbDrvCtrl installer;
   installer.UninstallDrv(nullptr);
 }
@@ -217,11 +207,11 @@ void CTamsinGuiView::OnTimer()
 {
   LatencyValues values = {};
   values.resetAfterRead = 1;
-  const uint32_t status = TheTamsinDrv().Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values),
-                                               &values, sizeof(values));
+  const uint32_t status =
+      g_tamsinDrv.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values, sizeof(values));
   if (status != 0) {
     KillTimer(IDT_POLL);
-    ReportError("GetValues failed, Status=0x%08X\n", status);
+    reportErrorAndClose("GetValues failed, Status=0x%08X\n", status);
     // The record holds nothing the driver wrote: this tick shows nothing.
     return;
   }

@@ -65,5 +65,8 @@ private:
   void AddToolTip(HWND control, const char* text);
 };
 
+// The program's one client of the driver's device.
+extern TamsinDrv g_tamsinDrv;
+
 // Removes what an earlier run left, then installs and starts the driver image for this system.
 uint32_t LoadDriver();

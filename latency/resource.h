@@ -6,9 +6,8 @@
 #define IDD_URL_PANE 101
 #define IDD_MAIN_VIEW 129
 
-// The driver images, resources of the type "BINRES".
-#define IDR_DRIVER_X86 101
-#define IDR_DRIVER_X64 102
+// The driver images' ids, IDR_DRIVER_X86 and IDR_DRIVER_X64, come with the installer
+// (EmbDrvCtrl.h).
 
 // The main view's controls.
 #define IDC_RESET 1000

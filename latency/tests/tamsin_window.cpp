@@ -104,10 +104,19 @@ TamsinProcess::~TamsinProcess()
     ::CloseHandle(processInfo_.hThread);
     ::CloseHandle(processInfo_.hProcess);
   }
+  if (!errorLog_.empty()) {
+    ::DeleteFileA(errorLog_.c_str());
+  }
 }
 
 bool TamsinProcess::start()
 {
+  char directory[MAX_PATH] = "", log[MAX_PATH] = "";
+  ::GetTempPathA(sizeof(directory), directory);
+  ::GetTempFileNameA(directory, "tam", 0, log);
+  errorLog_ = log;
+  // Inherited by the program.
+  ::SetEnvironmentVariableA("TAMSIN_ERROR_LOG", errorLog_.c_str());
   std::string path = programPath("tamsin.exe");
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
@@ -192,6 +201,25 @@ void TamsinProcess::click(int id) const
 {
   ::SendMessageA(view(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(control(id)));
+}
+
+std::string TamsinProcess::errors()
+{
+  std::string texts;
+  if (!errorLog_.empty()) {
+    HANDLE file = ::CreateFileA(errorLog_.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      char buffer[4096];
+      DWORD read = 0;
+      while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        texts.append(buffer, read);
+      }
+      ::CloseHandle(file);
+    }
+  }
+  return texts + takeErrorBoxes(processId());
 }
 
 bool TamsinProcess::running() const

@@ -1,6 +1,7 @@
 // Drives a real tamsin.exe from outside, as a user would, by window messages: starts it,
-// finds its windows, reads their texts and ends it. Every wait has a time-out; an error box
-// that the program shows is read, closed and reported instead of being waited on.
+// finds its windows, reads their texts and ends it. Every wait has a time-out. The program's
+// fatal-error texts go to a log file of its own (TAMSIN_ERROR_LOG) instead of a modal box; a
+// box that it shows all the same (the start-up checks') is read and closed, never waited on.
 #pragma once
 
 #include <windows.h>
@@ -61,11 +62,12 @@ public:
   DWORD waitForExit(DWORD timeoutMs = 20000);
   // Ends it the hard way, as a crash would.
   void kill();
-  // Error boxes the program showed so far (each closed).
-  std::string errors() { return takeErrorBoxes(processId()); }
+  // The error texts the program wrote and the error boxes it showed so far (each closed).
+  std::string errors();
 
 private:
   PROCESS_INFORMATION processInfo_ = {};
+  std::string errorLog_;
   HWND frame_ = nullptr;
 };
 

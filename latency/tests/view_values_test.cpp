@@ -1,4 +1,5 @@
 // The main view's arithmetic and verdict, fed with driver records but without a driver.
+#include "ErrorReport.h"
 #include "TamsinGuiView.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +115,27 @@ TEST_F(ViewTicks, EachTickPlotsItsLatencyOnTheLogScale)
   EXPECT_EQ(view.m_graph.BarColour(line, 1390), COLORREF(0x0000FF00));
   EXPECT_EQ(view.m_graph.BarColour(line, 2278), COLORREF(0x0000FFFF));
   EXPECT_EQ(view.m_graph.BarColour(line, 10000), COLORREF(0x000000FF));
+}
+
+std::string reported;
+void collectReport(const char* text)
+{
+  reported += text;
+}
+
+TEST_F(ViewTicks, AFailedReadIsReportedAndTheTickShowsNothing)
+{
+  view.ShowValues(record(1000, 1500));
+  reported.clear();
+  const ErrorTextSink before = setErrorTextSink(collectReport);
+  LRESULT result = -1;
+  // The driver's device is not open here: the request fails without a message of its own.
+  EXPECT_TRUE(view.ProcessWindowMessage(nullptr, WM_TIMER, IDT_POLL, 0, result));
+  setErrorTextSink(before);
+  EXPECT_EQ(reported, "GetValues failed, Status=0xEEE00001\n");
+  EXPECT_EQ(plotted().size(), 1u);
+  EXPECT_EQ(view.m_current, 500u);
+  EXPECT_EQ(view.m_period, 1000u);
 }
 
 TEST_F(ViewTicks, TheGraphHasTheSixThresholdsInOrder)
