@@ -12,6 +12,8 @@ ExternalProject_Add(x64_images
     -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchain-x86_64.cmake
     -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
   INSTALL_COMMAND ""
+  # Images that i686 targets embed, so that the build knows where they come from.
+  BUILD_BYPRODUCTS ${HALDEN_X64_DRIVER_DIR}/tamsin_driver.sys
   BUILD_ALWAYS ON
   USES_TERMINAL_BUILD ON)
 

@@ -339,13 +339,15 @@ NTSTATUS LatencyDeviceBase::HandleDevicePower(PIRP irp)
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const DEVICE_POWER_STATE state = stack->Parameters.Power.State.DeviceState;
   const bool set = stack->MinorFunction == IRP_MN_SET_POWER;
+  Lock();
   NTSTATUS status = set ? OnSetDevicePower(state) : OnQueryDevicePower(state);
+  if (NT_SUCCESS(status) && set) {
+    m_devicePowerState = state;
+  }
+  Unlock();
   if (!NT_SUCCESS(status)) {
     PoStartNextPowerIrp(irp);
     return CompleteRequest(irp, status, 0);
-  }
-  if (set) {
-    m_devicePowerState = state;
   }
   return PassDownPower(irp);
 }

@@ -1,0 +1,308 @@
+// EmbDrvCtrl installing the driver from this program's resources through Wine's service
+// manager, and removing it again. The 32-bit test runs under WOW64, as Tamsin does on 64-bit
+// Windows, so it installs the x64 image. Every test starts and ends with the service and its
+// file removed, whatever happened in between.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "EmbDrvCtrl.h"
+#include "ReportedErrors.h"
+#include "TamsinDrv.h"
+#include "driver_service.h"
+
+namespace {
+
+const char serviceName[] = "tamsin_driver";
+
+using RedirectionOff = BOOL(WINAPI*)(PVOID*);
+using RedirectionBack = BOOL(WINAPI*)(PVOID);
+
+// Looks at the real system folder, as a 64-bit program would.
+class WithoutRedirection {
+public:
+  WithoutRedirection()
+  {
+    HMODULE kernel32 = GetModuleHandleA("kernel32");
+    off_ = reinterpret_cast<RedirectionOff>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "Wow64DisableWow64FsRedirection")));
+    back_ = reinterpret_cast<RedirectionBack>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "Wow64RevertWow64FsRedirection")));
+    off_(&old_);
+  }
+  ~WithoutRedirection() { back_(old_); }
+
+private:
+  RedirectionOff off_;
+  RedirectionBack back_;
+  PVOID old_ = nullptr;
+};
+
+std::string DriverFile()
+{
+  char directory[MAX_PATH];
+  GetSystemDirectoryA(directory, MAX_PATH);
+  return std::string(directory) + "\\drivers\\tamsin_driver.sys";
+}
+
+bool Exists(const std::string& path)
+{
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool DriverFileExists()
+{
+  WithoutRedirection real;
+  return Exists(DriverFile());
+}
+
+bool ServiceRegistered()
+{
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_QUERY_STATUS);
+  if (service != nullptr) {
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return service != nullptr;
+}
+
+void RemoveEverything()
+{
+  test::DriverService::removeLeftover(serviceName);
+  WithoutRedirection real;
+  DeleteFileA(DriverFile().c_str());
+}
+
+// A registered service that was never started.
+void RegisterStoppedService()
+{
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE service = CreateServiceA(
+      manager, serviceName, serviceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+      SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, test::x64DriverPath("tamsin_driver.sys").c_str(),
+      nullptr, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(service, nullptr) << GetLastError();
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+}
+
+class Installer : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    RemoveEverything();
+    errors_.clear();
+  }
+  void TearDown() override { RemoveEverything(); }
+
+  std::vector<std::string> Texts() const { return errors_.texts(); }
+
+  ReportedErrors errors_;
+};
+
+TEST_F(Installer, TheTestRunsUnderWow64AndTheFileGoesToTheSystemDriversFolder)
+{
+  bool wow64 = false;
+  EXPECT_EQ(EmbDrvCtrl::IsWow64Process(&wow64), 0u);
+  EXPECT_TRUE(wow64);
+  char path[MAX_PATH];
+  std::memset(path, 'x', sizeof(path));
+  ASSERT_TRUE(EmbDrvCtrl::GetDrvPathAndName(path));
+  EXPECT_EQ(std::string(path), DriverFile());
+  for (size_t i = DriverFile().size(); i < MAX_PATH; i++) {
+    ASSERT_EQ(path[i], 0) << i;
+  }
+  EXPECT_TRUE(Texts().empty());
+}
+
+TEST_F(Installer, APathWithoutRoomForItsPartsFailsWithItsTextAndAnEmptyBuffer)
+{
+  struct Case {
+    size_t length;
+    bool backslash;
+    const char* text;
+  };
+  const Case cases[] = {
+      {259, false, "GetDrvPathAndName: Buffer too small to append backslash.\n"},
+      {258, false, "GetDrvPathAndName: Buffer too small to append driver directory.\n"},
+      {251, true, "GetDrvPathAndName: Buffer too small to append driver directory.\n"},
+      {250, true, "GetDrvPathAndName: Buffer too small to append driver name.\n"},
+      {234, true, "GetDrvPathAndName: Buffer too small to append driver extension.\n"},
+      {233, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.length << (c.backslash ? " with" : " without") << " backslash");
+    errors_.clear();
+    char buffer[MAX_PATH] = {};
+    std::string directory = "C:" + std::string(c.length - 2 - (c.backslash ? 1 : 0), 'd');
+    if (c.backslash) {
+      directory += '\\';
+    }
+    ASSERT_EQ(directory.size(), c.length);
+    std::memcpy(buffer, directory.data(), directory.size());
+    const bool done = EmbDrvCtrl::AppendDrvPathAndName(buffer);
+    if (c.text == nullptr) {
+      EXPECT_TRUE(done);
+      EXPECT_EQ(std::string(buffer), directory + "drivers\\tamsin_driver.sys");
+      EXPECT_EQ(std::string(buffer).size(), 258u);
+      EXPECT_TRUE(Texts().empty());
+      continue;
+    }
+    EXPECT_FALSE(done);
+    EXPECT_EQ(Texts(), std::vector<std::string>({c.text}));
+    EXPECT_EQ(errors_.closesPosted(), 1);
+    for (char ch : buffer) {
+      ASSERT_EQ(ch, 0);
+    }
+  }
+}
+
+TEST_F(Installer, TheX64ImageFromTheResourcesRunsAndUninstallingLeavesNothing)
+{
+  ASSERT_EQ(EmbDrvCtrl::InstallDrvByRes(IDR_DRIVER_X64), 0u);
+  EXPECT_TRUE(Texts().empty()) << Texts().front();
+
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_QUERY_CONFIG);
+  ASSERT_NE(service, nullptr);
+  union {
+    QUERY_SERVICE_CONFIGA config;
+    char room[4096];
+  } query;
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfigA(service, &query.config, sizeof(query), &needed));
+  EXPECT_EQ(query.config.dwServiceType, DWORD(SERVICE_KERNEL_DRIVER));
+  EXPECT_EQ(query.config.dwStartType, DWORD(SERVICE_DEMAND_START));
+  EXPECT_EQ(query.config.dwErrorControl, DWORD(SERVICE_ERROR_IGNORE));
+  EXPECT_STREQ(query.config.lpDisplayName, serviceName);
+  EXPECT_EQ(std::string(query.config.lpBinaryPathName), DriverFile());
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+
+  {
+    TamsinDrv driver;
+    ASSERT_EQ(driver.Open(), 0u);
+    LatencyDriverInfo info = {};
+    EXPECT_EQ(driver.Ioctl(IOCTL_LATENCY_GET_INFO, nullptr, 0, &info, sizeof(info)), 0u);
+    EXPECT_EQ(info.values[0], 1u);
+  }
+  EXPECT_FALSE(Exists(DriverFile())) << "written past the redirection into the 32-bit folder";
+
+  bool stillPresent = true;
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(&stillPresent));
+  EXPECT_FALSE(stillPresent);
+  EXPECT_TRUE(Texts().empty()) << Texts().front();
+  EXPECT_EQ(errors_.closesPosted(), 0);
+  EXPECT_FALSE(ServiceRegistered());
+  EXPECT_FALSE(DriverFileExists());
+}
+
+TEST_F(Installer, UninstallingOnACleanMachineShowsNothing)
+{
+  bool stillPresent = true;
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(&stillPresent));
+  EXPECT_FALSE(stillPresent);
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(nullptr));
+  EXPECT_TRUE(Texts().empty());
+}
+
+TEST_F(Installer, AStoppedLeftoverIsReportedAndDeleted)
+{
+  RegisterStoppedService();
+  bool stillPresent = true;
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(&stillPresent));
+  EXPECT_FALSE(stillPresent);
+  EXPECT_EQ(Texts(),
+            std::vector<std::string>({"UninstallDrv: The service has not been started.\n"}));
+  EXPECT_EQ(errors_.closesPosted(), 1);
+  EXPECT_FALSE(ServiceRegistered());
+}
+
+// Another handle keeps a deleted service registered until it is closed.
+TEST_F(Installer, AServiceStillRegisteredAfterItsDeletionIsReportedAsStillPresent)
+{
+  ASSERT_EQ(EmbDrvCtrl::InstallDrvByRes(IDR_DRIVER_X64), 0u);
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE held = OpenServiceA(manager, serviceName, SERVICE_QUERY_STATUS);
+  ASSERT_NE(held, nullptr);
+  bool stillPresent = false;
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(&stillPresent));
+  EXPECT_TRUE(stillPresent);
+  EXPECT_TRUE(Texts().empty()) << Texts().front();
+  CloseServiceHandle(held);
+  CloseServiceHandle(manager);
+  EXPECT_FALSE(ServiceRegistered());
+  EXPECT_FALSE(DriverFileExists());
+}
+
+TEST_F(Installer, AServiceThatRunsAlreadyCountsAsStartedAndTheNewFileIsDeleted)
+{
+  // Running from the build tree, so the file written now is not the one in use.
+  test::DriverService running(serviceName, test::x64DriverPath("tamsin_driver.sys"));
+  ASSERT_TRUE(running.running()) << running.error();
+  EXPECT_EQ(EmbDrvCtrl::InstallDrvByRes(IDR_DRIVER_X64), 0u);
+  EXPECT_TRUE(Texts().empty()) << Texts().front();
+  EXPECT_FALSE(DriverFileExists());
+  EXPECT_TRUE(ServiceRegistered());
+}
+
+TEST_F(Installer, AMissingResourceIsReportedAndInstallsNothing)
+{
+  const uint32_t error = EmbDrvCtrl::InstallDrvByRes(999);
+  EXPECT_EQ(error, uint32_t(ERROR_RESOURCE_NAME_NOT_FOUND));
+  EXPECT_EQ(Texts(), std::vector<std::string>(
+                         {"InstallDrvByRes: FindResource failed with error 0x00000716.\n"}));
+  EXPECT_EQ(errors_.closesPosted(), 1);
+  EXPECT_FALSE(ServiceRegistered());
+  EXPECT_FALSE(DriverFileExists());
+}
+
+// The file goes at once; the service stays registered for the next uninstall to remove.
+TEST_F(Installer, AnImageThatDoesNotStartLeavesOnlyItsServiceForTheNextUninstall)
+{
+  const char notADriver[] = "not a driver";
+  const uint32_t error = EmbDrvCtrl::InstallDrv(notADriver, sizeof(notADriver));
+  EXPECT_NE(error, 0u);
+  ASSERT_EQ(Texts().size(), 1u);
+  char expected[80];
+  std::snprintf(expected, sizeof(expected), "InstallDrv: StartService failed with error 0x%08X\n",
+                unsigned(error));
+  EXPECT_EQ(Texts()[0], expected);
+  EXPECT_FALSE(DriverFileExists());
+  EXPECT_TRUE(ServiceRegistered());
+
+  errors_.clear();
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(nullptr));
+  EXPECT_EQ(Texts(),
+            std::vector<std::string>({"UninstallDrv: The service has not been started.\n"}));
+  EXPECT_FALSE(ServiceRegistered());
+}
+
+// How Tamsin uses it: clear what a crashed run left, install, measure, uninstall.
+TEST_F(Installer, ARunAfterACrashedOneStartsClean)
+{
+  ASSERT_EQ(EmbDrvCtrl::InstallDrvByRes(IDR_DRIVER_X64), 0u); // the crashed run
+  bool stillPresent = true;
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(&stillPresent));
+  EXPECT_FALSE(stillPresent);
+  ASSERT_EQ(EmbDrvCtrl::InstallDrvByRes(IDR_DRIVER_X64), 0u);
+  {
+    TamsinDrv driver;
+    ASSERT_EQ(driver.Open(), 0u);
+    uint32_t period = 1000, answer = 0;
+    EXPECT_EQ(driver.Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4), 0u);
+    EXPECT_EQ(driver.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
+  }
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(&stillPresent));
+  EXPECT_TRUE(Texts().empty()) << Texts().front();
+  EXPECT_FALSE(ServiceRegistered());
+  EXPECT_FALSE(DriverFileExists());
+}
+
+} // namespace

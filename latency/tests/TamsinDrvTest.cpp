@@ -1,0 +1,300 @@
+// TamsinDrv through Wine's I/O manager to the real x64 driver, and the driver's answers on the
+// way back: the protocol as the meter and a reader see it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "ReportedErrors.h"
+#include "TamsinDrv.h"
+#include "driver_service.h"
+
+namespace {
+
+const char serviceName[] = "tamsin_driver";
+const DWORD answerWait = 5000;
+const NTSTATUS statusSuccess = 0;
+const NTSTATUS statusCancelled = NTSTATUS(0xC0000120);
+
+// A handle of its own on the device, for reads and writes.
+class RawHandle {
+public:
+  RawHandle()
+      : handle_(CreateFileA(LATENCY_WIN32_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr))
+  {
+  }
+  ~RawHandle() { close(); }
+  RawHandle(const RawHandle&) = delete;
+  RawHandle& operator=(const RawHandle&) = delete;
+
+  HANDLE get() const { return handle_; }
+  bool open() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void close()
+  {
+    if (open()) {
+      CloseHandle(handle_);
+      handle_ = INVALID_HANDLE_VALUE;
+    }
+  }
+
+private:
+  HANDLE handle_;
+};
+
+// One read request in flight, with its own buffer and event.
+class PendingRead {
+public:
+  explicit PendingRead(DWORD length) : buffer_(length), overlapped_()
+  {
+    overlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
+  ~PendingRead() { CloseHandle(overlapped_.hEvent); }
+
+  // Issues the read; true when it is pending. A read that fails at once leaves its error.
+  bool issue(HANDLE device)
+  {
+    ResetEvent(overlapped_.hEvent);
+    if (ReadFile(device, buffer_.data(), DWORD(buffer_.size()), nullptr, &overlapped_)) {
+      error_ = 0;
+      return false;
+    }
+    error_ = GetLastError();
+    return error_ == ERROR_IO_PENDING;
+  }
+
+  // Issues reads until one stays pending: intervals that arrive while no read waits are lost,
+  // and the next read fails once with the overflow error for it.
+  void issuePending(HANDLE device)
+  {
+    for (int attempt = 0; attempt < 5; attempt++) {
+      if (issue(device)) {
+        return;
+      }
+      ASSERT_EQ(error_, LATENCY_ERR_OVERFLOW) << "attempt " << attempt;
+    }
+    FAIL() << "no read stayed pending";
+  }
+
+  bool finished(DWORD wait = answerWait) const
+  {
+    return WaitForSingleObject(overlapped_.hEvent, wait) == WAIT_OBJECT_0;
+  }
+  // The request's NT status, as the I/O manager left it in the OVERLAPPED record.
+  NTSTATUS status() const { return NTSTATUS(overlapped_.Internal); }
+  ULONG_PTR transferred() const { return overlapped_.InternalHigh; }
+  DWORD error() const { return error_; }
+  std::vector<uint32_t> intervals() const
+  {
+    std::vector<uint32_t> values(transferred() / sizeof(uint32_t));
+    std::memcpy(values.data(), buffer_.data(), values.size() * sizeof(uint32_t));
+    return values;
+  }
+
+private:
+  std::vector<uint8_t> buffer_;
+  OVERLAPPED overlapped_;
+  DWORD error_ = 0;
+};
+
+TEST(TamsinDrvWithoutDevice, RequestsBeforeOpenFailWithNotOpenAndShowNothing)
+{
+  ReportedErrors errors;
+  TamsinDrv driver;
+  EXPECT_EQ(driver.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), LATENCY_ERR_NOT_OPEN);
+  driver.Close();
+  EXPECT_EQ(driver.Ioctl(IOCTL_LATENCY_RESET, nullptr, 0, nullptr, 0), LATENCY_ERR_NOT_OPEN);
+  EXPECT_TRUE(errors.texts().empty());
+  EXPECT_EQ(errors.closesPosted(), 0);
+}
+
+TEST(TamsinDrvWithoutDevice, OpeningAMissingDeviceReportsCreateFileAndClosesTheFrame)
+{
+  test::DriverService::removeLeftover(serviceName);
+  ReportedErrors errors;
+  TamsinDrv driver;
+  EXPECT_EQ(driver.Open(), uint32_t(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(errors.texts(), std::vector<std::string>({"CreateFile failed, err=0x00000002\n"}));
+  EXPECT_EQ(errors.closesPosted(), 1);
+  EXPECT_EQ(driver.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), LATENCY_ERR_NOT_OPEN);
+}
+
+class TamsinDrvTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite()
+  {
+    service_ = std::make_unique<test::DriverService>(serviceName,
+                                                     test::x64DriverPath("tamsin_driver.sys"));
+  }
+  static void TearDownTestSuite() { service_.reset(); }
+
+  void SetUp() override
+  {
+    ASSERT_TRUE(service_->running()) << service_->error();
+    ASSERT_EQ(driver_.Open(), 0u);
+  }
+
+  void TearDown() override
+  {
+    driver_.Close();
+    EXPECT_TRUE(errors_.texts().empty()) << errors_.texts().front();
+  }
+
+  uint32_t Start(uint32_t period)
+  {
+    uint32_t answer = 0;
+    EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_START, &period, sizeof(period), &answer, sizeof(answer)),
+              0u);
+    return answer;
+  }
+
+  LatencyValues Values(uint32_t resetAfterRead)
+  {
+    LatencyValues values = {};
+    values.resetAfterRead = resetAfterRead;
+    EXPECT_EQ(
+        driver_.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values, sizeof(values)),
+        0u);
+    return values;
+  }
+
+  static std::unique_ptr<test::DriverService> service_;
+  ReportedErrors errors_;
+  TamsinDrv driver_;
+};
+
+std::unique_ptr<test::DriverService> TamsinDrvTest::service_;
+
+TEST_F(TamsinDrvTest, StartAnswersAPeriodAndASecondLaterTheValuesArePlausible)
+{
+  const uint32_t period = Start(1000);
+  EXPECT_GE(period, 100u);
+  EXPECT_LE(period, 1000u);
+  Sleep(1100);
+  LatencyValues v = Values(1);
+  EXPECT_EQ(v.period, period);
+  EXPECT_EQ(v.resetAfterRead, 1u);
+  EXPECT_GT(v.minInterval, 0u);
+  EXPECT_LE(v.minInterval, v.avgInterval);
+  EXPECT_LE(v.avgInterval, v.maxInterval);
+  EXPECT_GE(v.avgInterval, period / 2);
+  EXPECT_LE(v.avgInterval, period * 10);
+  Sleep(300);
+  v = Values(0);
+  EXPECT_EQ(v.resetAfterRead, 0u);
+  EXPECT_GT(v.minInterval, 0u) << "still measuring after the reset";
+  EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
+}
+
+TEST_F(TamsinDrvTest, TheInformationRequestAnswersOneOneOneOneZeroZero)
+{
+  LatencyDriverInfo info = {};
+  EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_GET_INFO, nullptr, 0, &info, sizeof(info)), 0u);
+  const uint32_t expected[6] = {1, 1, 1, 1, 0, 0};
+  EXPECT_EQ(std::memcmp(info.values, expected, sizeof(expected)), 0);
+}
+
+// The driver completes these at once, so the client hands the codes back without a message.
+TEST_F(TamsinDrvTest, WrongLengthsAndUnknownFunctionsFailWithoutAMessage)
+{
+  struct Case {
+    uint32_t code;
+    uint32_t in;
+    uint32_t out;
+    uint32_t error;
+  };
+  const Case cases[] = {
+      {IOCTL_LATENCY_GET_VALUES, 16, 20, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 16, 24, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 20, 24, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_START, 0, 4, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_GET_INFO, 0, 20, LATENCY_ERR_OUTPUT_LENGTH},
+      {LatencyControlCode(0x806), 0, 0, ERROR_INVALID_FUNCTION},
+  };
+  uint8_t in[32] = {}, out[32] = {};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << std::hex << c.code << std::dec << " " << c.in << "/" << c.out);
+    EXPECT_EQ(driver_.Ioctl(c.code, in, c.in, c.out ? out : nullptr, c.out), c.error);
+  }
+  EXPECT_EQ(errors_.closesPosted(), 0);
+}
+
+TEST_F(TamsinDrvTest, AStartWithoutAnOutputBufferFailsAndStartsNothing)
+{
+  EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
+  EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_RESET, nullptr, 0, nullptr, 0), 0u);
+  uint32_t period = 1000;
+  EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_START, &period, sizeof(period), nullptr, 0),
+            LATENCY_ERR_OUTPUT_LENGTH);
+  Sleep(400);
+  LatencyValues v = Values(0);
+  EXPECT_EQ(v.minInterval, 0u);
+  EXPECT_EQ(v.maxInterval, 0u);
+}
+
+TEST_F(TamsinDrvTest, WritesAreNotSupported)
+{
+  RawHandle device;
+  ASSERT_TRUE(device.open()) << GetLastError();
+  OVERLAPPED overlapped = {};
+  uint32_t word = 0;
+  EXPECT_FALSE(WriteFile(device.get(), &word, sizeof(word), nullptr, &overlapped));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED));
+}
+
+TEST_F(TamsinDrvTest, ReadsDeliverIntervalsAndRefuseBuffersOfAnOddLength)
+{
+  RawHandle device;
+  ASSERT_TRUE(device.open()) << GetLastError();
+  const uint32_t period = Start(1000);
+  Sleep(300); // past the warm-up, with nothing reading: intervals are being lost
+
+  PendingRead read(400);
+  EXPECT_FALSE(read.issue(device.get()));
+  EXPECT_EQ(read.error(), LATENCY_ERR_OVERFLOW);
+  read.issuePending(device.get());
+  ASSERT_TRUE(read.finished());
+  EXPECT_EQ(read.status(), statusSuccess);
+  ASSERT_EQ(read.transferred(), 400u);
+  for (uint32_t interval : read.intervals()) {
+    EXPECT_GT(interval, period / 2);
+    EXPECT_LT(interval, 1000000u);
+  }
+
+  PendingRead odd(6);
+  odd.issuePending(device.get());
+  ASSERT_TRUE(odd.finished());
+  EXPECT_EQ(uint32_t(odd.status()), LATENCY_ERR_OUTPUT_LENGTH);
+}
+
+// Wine sends the close as the last handle goes, and the driver ends its reads there.
+TEST_F(TamsinDrvTest, ClosingAHandleWithReadsPendingCancelsThemAndStopsTheMeasurement)
+{
+  RawHandle device;
+  ASSERT_TRUE(device.open()) << GetLastError();
+  Start(1000);
+  Sleep(300);
+  PendingRead first(40000), second(40000);
+  first.issuePending(device.get());
+  ASSERT_TRUE(second.issue(device.get())) << second.error();
+  EXPECT_FALSE(first.finished(200));
+  device.close();
+  ASSERT_TRUE(first.finished());
+  ASSERT_TRUE(second.finished());
+  EXPECT_EQ(first.status(), statusCancelled);
+  EXPECT_EQ(second.status(), statusCancelled);
+  EXPECT_EQ(first.transferred(), 0u);
+
+  Values(1);
+  Sleep(300);
+  LatencyValues v = Values(0);
+  EXPECT_EQ(v.minInterval, 0u) << "the timer still runs";
+  EXPECT_EQ(v.maxInterval, 0u);
+}
+
+} // namespace
