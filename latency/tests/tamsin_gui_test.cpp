@@ -181,6 +181,44 @@ TEST_F(TamsinGui, AnOpenMenuShowsItsPromptAndHidesTheLink)
   EXPECT_EQ(tamsin.statusText(0), polling);
 }
 
+// An open popup menu of the program: menus are windows of their own class.
+HWND openMenu(DWORD pid)
+{
+  HWND menu = nullptr;
+  while ((menu = ::FindWindowExA(nullptr, menu, "#32768", nullptr)) != nullptr) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(menu, &owner);
+    if (owner == pid && ::IsWindowVisible(menu)) {
+      return menu;
+    }
+  }
+  return nullptr;
+}
+
+TEST_F(TamsinGui, AltAndAMnemonicOpenTheMenuAndEnterRunsItsItem)
+{
+  // What Alt+I sends to the control that has the focus.
+  ::PostMessageA(tamsin.control(IDC_EXIT), WM_SYSCHAR, 'i', 0x20000000);
+  ASSERT_TRUE(waitFor([&] { return openMenu(tamsin.processId()) != nullptr; }, 5000));
+  // The menu's own messages put its prompt into the status bar and hide the link.
+  EXPECT_TRUE(waitFor([&] { return tamsin.statusIsSimple(); }, 5000));
+  EXPECT_TRUE(waitFor(
+      [&] {
+        return tamsin.statusText(0) == "Show the program's information, version and copyright";
+      },
+      5000))
+      << tamsin.statusText(0);
+  EXPECT_FALSE(::IsWindowVisible(tamsin.linkPane()));
+
+  ::PostMessageA(tamsin.frame(), WM_KEYDOWN, VK_RETURN, 0);
+  HWND about = nullptr;
+  ASSERT_TRUE(waitFor([&] { return (about = findAbout(tamsin.processId())) != nullptr; }, 5000));
+  EXPECT_FALSE(tamsin.statusIsSimple());
+  EXPECT_TRUE(::IsWindowVisible(tamsin.linkPane()));
+  ::PostMessageA(about, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_TRUE(waitFor([&] { return findAbout(tamsin.processId()) == nullptr; }, 5000));
+}
+
 TEST_F(TamsinGui, HidingAndShowingTheStatusBarKeepsItsPanes)
 {
   ::SendMessageA(tamsin.frame(), WM_COMMAND, ID_VIEW_STATUS_BAR, 0);

@@ -18,6 +18,12 @@ const char* const toolBarResourceType = MAKEINTRESOURCEA(241);
 const COLORREF imageMaskColour = RGB(192, 192, 192);
 
 thread_local CCommandBarCtrl* tracking = nullptr;
+// The command bar of this thread's frame, for the keyboard hook.
+thread_local CCommandBarCtrl* keyboardOwner = nullptr;
+
+// Posted to the bar by the keyboard hook, which must not run a menu loop itself.
+const UINT openPopupMessage = WM_USER + 1; // wParam: item
+const UINT toggleKeyboardMessage = WM_USER + 2;
 
 char MnemonicOf(const std::string& text)
 {
@@ -38,6 +44,12 @@ char MnemonicOf(const std::string& text)
 CCommandBarCtrl::~CCommandBarCtrl()
 {
   UnhookParent();
+  if (m_keyboardHook != nullptr) {
+    ::UnhookWindowsHookEx(m_keyboardHook);
+    if (keyboardOwner == this) {
+      keyboardOwner = nullptr;
+    }
+  }
   if (m_menu != nullptr) {
     ::DestroyMenu(m_menu);
   }
@@ -69,6 +81,13 @@ HWND CCommandBarCtrl::Create(HWND parent, DWORD style, UINT id)
   if (hWnd != nullptr) {
     m_parent = parent;
     HookParent();
+    if (keyboardOwner == nullptr) {
+      m_keyboardHook =
+          ::SetWindowsHookExA(WH_GETMESSAGE, KeyboardMessageProc, nullptr, ::GetCurrentThreadId());
+      if (m_keyboardHook != nullptr) {
+        keyboardOwner = this;
+      }
+    }
   }
   return hWnd;
 }
@@ -333,6 +352,79 @@ LRESULT CALLBACK CCommandBarCtrl::MenuFilterProc(int code, WPARAM wParam, LPARAM
   return ::CallNextHookEx(self->m_filterHook, code, wParam, lParam);
 }
 
+int CCommandBarCtrl::FindMnemonic(char key) const
+{
+  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(key)));
+  for (int i = 0; i < GetItemCount(); i++) {
+    if (m_items[i].mnemonic != 0 && m_items[i].mnemonic == upper) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+LRESULT CALLBACK CCommandBarCtrl::KeyboardMessageProc(int code, WPARAM wParam, LPARAM lParam)
+{
+  CCommandBarCtrl* self = keyboardOwner;
+  if (self != nullptr && code == HC_ACTION && wParam == PM_REMOVE) {
+    MSG& msg = *reinterpret_cast<MSG*>(lParam);
+    if (self->OnFrameKey(msg)) {
+      msg.message = WM_NULL; // consumed
+    }
+  }
+  return ::CallNextHookEx(self != nullptr ? self->m_keyboardHook : nullptr, code, wParam, lParam);
+}
+
+bool CCommandBarCtrl::OnFrameKey(MSG& msg)
+{
+  switch (msg.message) {
+  case WM_SYSKEYDOWN:
+  case WM_SYSKEYUP:
+  case WM_SYSCHAR:
+    break;
+  case WM_KEYDOWN:
+    // Any other key between Alt's press and release makes it a combination.
+    m_altAlone = false;
+    return false;
+  default:
+    return false;
+  }
+  if (m_hWnd == nullptr || m_items.empty() || tracking != nullptr || !::IsWindowVisible(m_hWnd) ||
+      !::IsWindowEnabled(m_parent) || (msg.hwnd != m_parent && !::IsChild(m_parent, msg.hwnd))) {
+    m_altAlone = false;
+    return false;
+  }
+  if (msg.message == WM_SYSKEYDOWN) {
+    if (msg.wParam == VK_MENU) {
+      if ((msg.lParam & (1 << 30)) == 0) { // not a repeat
+        m_altAlone = true;
+      }
+      return false;
+    }
+    m_altAlone = false;
+    if (msg.wParam == VK_F10 && ::GetKeyState(VK_SHIFT) >= 0) {
+      ::PostMessageA(m_hWnd, toggleKeyboardMessage, 0, 0);
+      return true;
+    }
+    return false;
+  }
+  if (msg.message == WM_SYSKEYUP) {
+    if (msg.wParam == VK_MENU && m_altAlone) {
+      m_altAlone = false;
+      ::PostMessageA(m_hWnd, toggleKeyboardMessage, 0, 0);
+      return true;
+    }
+    return false;
+  }
+  // WM_SYSCHAR: Alt and a character.
+  const int item = FindMnemonic(static_cast<char>(msg.wParam & 0xFF));
+  if (item < 0) {
+    return false;
+  }
+  ::PostMessageA(m_hWnd, openPopupMessage, static_cast<WPARAM>(item), 0);
+  return true;
+}
+
 void CCommandBarCtrl::EnterKeyboardMode()
 {
   if (m_items.empty()) {
@@ -365,6 +457,18 @@ BOOL CCommandBarCtrl::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LP
     return FALSE;
   }
   result = 0;
+  if (message == openPopupMessage) {
+    OpenPopup(static_cast<int>(wParam), true);
+    return TRUE;
+  }
+  if (message == toggleKeyboardMessage) {
+    if (m_keyboardMode) {
+      LeaveKeyboardMode();
+    } else {
+      EnterKeyboardMode();
+    }
+    return TRUE;
+  }
   switch (message) {
   case WM_PAINT: {
     PAINTSTRUCT ps;
@@ -422,12 +526,10 @@ BOOL CCommandBarCtrl::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LP
   }
   case WM_CHAR:
     if (m_keyboardMode) {
-      const char key = static_cast<char>(std::toupper(static_cast<int>(wParam & 0xFF)));
-      for (int i = 0; i < GetItemCount(); i++) {
-        if (m_items[i].mnemonic != 0 && m_items[i].mnemonic == key) {
-          OpenPopup(i, true);
-          return TRUE;
-        }
+      const int found = FindMnemonic(static_cast<char>(wParam & 0xFF));
+      if (found >= 0) {
+        OpenPopup(found, true);
+        return TRUE;
       }
       ::MessageBeep(0);
     }
@@ -511,13 +613,7 @@ bool CCommandBarCtrl::OnParentMessage(UINT message, WPARAM wParam, LPARAM lParam
         EnterKeyboardMode();
       }
     } else {
-      const char key = static_cast<char>(std::toupper(static_cast<int>(lParam & 0xFF)));
-      int found = -1;
-      for (int i = 0; i < GetItemCount() && found < 0; i++) {
-        if (m_items[i].mnemonic == key) {
-          found = i;
-        }
-      }
+      const int found = FindMnemonic(static_cast<char>(lParam & 0xFF));
       if (found < 0) {
         ::MessageBeep(0);
       } else {

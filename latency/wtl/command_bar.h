@@ -70,6 +70,11 @@ private:
   bool OnParentMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
   // While a popup is open: moving to another item, or Left and Right, switch popups.
   static LRESULT CALLBACK MenuFilterProc(int code, WPARAM wParam, LPARAM lParam);
+  // Alt+mnemonic, Alt alone and F10 reach the focused control, not the frame: the bar sees
+  // them as they leave the thread's queue, for any window of its frame.
+  static LRESULT CALLBACK KeyboardMessageProc(int code, WPARAM wParam, LPARAM lParam);
+  bool OnFrameKey(MSG& msg);
+  int FindMnemonic(char key) const;
 
   HWND m_parent = nullptr;
   WNDPROC m_parentProc = nullptr;
@@ -87,6 +92,8 @@ private:
   bool m_selectionHasPopup = false;
   HWND m_focusBefore = nullptr;
   HHOOK m_filterHook = nullptr;
+  HHOOK m_keyboardHook = nullptr;
+  bool m_altAlone = false;
 };
 
 } // namespace WTL
