@@ -302,3 +302,20 @@ TEST(TamsinGuiRecovery, AKilledMeterLeavesItsDriverRunningAndTheNextStartCleansU
 }
 
 } // namespace
+
+namespace {
+
+TEST(TamsinGuiStartup, AnInstanceWithoutAFrameYetMakesASecondStartEndSilently)
+{
+  // As if a first meter had taken the name and not yet made its frame.
+  HANDLE mutex = ::CreateMutexA(nullptr, TRUE, "{10E261FD-CE20-406e-8C31-BDCBC04EA51D}");
+  ASSERT_NE(mutex, nullptr);
+  TamsinProcess second;
+  ASSERT_TRUE(second.start());
+  EXPECT_EQ(second.waitForExit(), 1u);
+  EXPECT_EQ(second.errors(), "");
+  EXPECT_EQ(tamsin_test::driverServiceState(), 0u) << "no driver is touched";
+  ::CloseHandle(mutex);
+}
+
+} // namespace
