@@ -263,9 +263,12 @@ VOID NTAPI LatencyDevice::TimerDpcRoutine(PKDPC dpc, PVOID context, PVOID, PVOID
   static_cast<LatencyDevice*>(context)->TimerDpc(dpc);
 }
 
+// Runs at DISPATCH_LEVEL already, so KeAcquireSpinLock raises nothing; it is used instead of
+// KeAcquireSpinLockAtDpcLevel because Wine's 32-bit kernel lacks the x86 export of that.
 void LatencyDevice::TimerDpc(PKDPC dpc)
 {
-  KeAcquireSpinLockAtDpcLevel(&m_statisticsLock);
+  KIRQL irql;
+  KeAcquireSpinLock(&m_statisticsLock, &irql);
   LARGE_INTEGER frequency;
   const LARGE_INTEGER now = KeQueryPerformanceCounter(&frequency);
   if (m_haveStamp) {
@@ -283,7 +286,7 @@ void LatencyDevice::TimerDpc(PKDPC dpc)
   if (m_running) {
     ArmNextTimer(dpc == &m_timers[0].dpc ? m_timers[1] : m_timers[0]);
   }
-  KeReleaseSpinLockFromDpcLevel(&m_statisticsLock);
+  KeReleaseSpinLock(&m_statisticsLock, irql);
 }
 
 // Every expiry is one-shot and armed from the DPC of the one before, so each interval holds
