@@ -51,4 +51,68 @@ if("juce_graphics" IN_LIST MODULES)
     #include <jpeglib.h>")
 endif()
 
+# Wine has no IDXGIOutput::WaitForVBlank (E_NOTIMPL). JUCE 7 hands a window's repaints to
+# Windows only on a vblank, so under Wine a window painted once and never again, while the
+# vblank thread retried every millisecond. When the output cannot wait for vblanks, the thread
+# now ends and the windows invalidate at once, as before JUCE synchronised with the display:
+# Windows then coalesces the paints itself and an idle window wakes nobody. Real Windows
+# answers S_OK (or a transient error, still retried as before) and is unaffected.
+if("juce_gui_basics" IN_LIST MODULES)
+  set(win ${DEST}/juce_gui_basics/native/juce_win32_Windowing.cpp)
+  patch(${win}
+    "using VBlankListener = ComponentPeer::VBlankListener;
+"
+    "using VBlankListener = ComponentPeer::VBlankListener;
+
+// Set once a display output has said that it cannot wait for vblanks at all.
+static std::atomic<bool> vBlankUnavailable { false };
+")
+  patch(${win}
+    "            if (output->WaitForVBlank() == S_OK)
+                triggerAsyncUpdate();
+            else
+                Thread::sleep (1);"
+    "            const auto hr = output->WaitForVBlank();
+
+            if (hr == S_OK)
+            {
+                triggerAsyncUpdate();
+            }
+            else if (hr == E_NOTIMPL)
+            {
+                // One last vblank delivers what was deferred before the flag was seen.
+                vBlankUnavailable = true;
+                triggerAsyncUpdate();
+                return;
+            }
+            else
+            {
+                Thread::sleep (1);
+            }")
+  # Without a DXGI factory (32-bit Wine without 32-bit OpenGL drivers answers
+  # DXGI_ERROR_UNSUPPORTED) JUCE called through a null pointer; there are no vblanks then.
+  patch(${win}
+    "        CreateDXGIFactory (__uuidof (IDXGIFactory), (void**)factory.resetAndGetPointerAddress());
+        JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+"
+    "        const auto factoryResult = CreateDXGIFactory (__uuidof (IDXGIFactory), (void**)factory.resetAndGetPointerAddress());
+        JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+        if (FAILED (factoryResult) || factory == nullptr)
+        {
+            vBlankUnavailable = true;
+            threads.clear();
+            return;
+        }
+")
+  patch(${win}
+    "        deferredRepaints.add ((area.toDouble() * getPlatformScaleFactor()).getSmallestIntegerContainer());
+    }"
+    "        deferredRepaints.add ((area.toDouble() * getPlatformScaleFactor()).getSmallestIntegerContainer());
+
+        if (vBlankUnavailable)
+            dispatchDeferredRepaints();
+    }")
+endif()
+
 file(WRITE ${stamp} "${key}")
