@@ -1,3 +1,4 @@
+#include "ResourcePictures.h"
 #include "frame_test_support.h"
 #include "test_contents.h"
 
@@ -56,6 +57,36 @@ TEST_F(ContentBaseTest, WindowTakesThePreferredSizeAndOffersOnlyMinimiseAndClose
   EXPECT_NE(0, flags & juce::ComponentPeer::windowHasCloseButton);
   EXPECT_EQ(0, flags & juce::ComponentPeer::windowHasMaximiseButton);
   EXPECT_EQ(0, flags & juce::ComponentPeer::windowIsResizable);
+}
+
+// Under Wine, JUCE's display-synchronised repaints once stopped after the first frame.
+TEST_F(ContentBaseTest, EveryRepaintReachesTheScreen)
+{
+  test::RecordingWindow window(log);
+  window.initialise("", false, false);
+  test::RecordingContent& content = *window.recordingContent();
+  runLoop(300);
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const int before = content.paintCount;
+    content.repaint();
+    for (int waited = 0; waited < 2000 && content.paintCount == before; waited += 20)
+      runLoop(20);
+    EXPECT_GT(content.paintCount, before);
+  }
+}
+
+TEST_F(ContentBaseTest, BackgroundIsPaintedAtTheTopLeftInItsOwnSize)
+{
+  test::RecordingContent content(log);
+  content.initialise();
+  content.setSize(300, 600);
+  const juce::Image snapshot = content.createComponentSnapshot(content.getLocalBounds());
+  const juce::Image picture = *loadResourceDrawable("PNG", "BACKGROUND", false).image;
+  for (const juce::Point<int> p : {juce::Point<int>(0, 0), juce::Point<int>(30, 1),
+                                   juce::Point<int>(12, 14), juce::Point<int>(299, 514)})
+    EXPECT_EQ(picture.getPixelAt(p.x, p.y), snapshot.getPixelAt(p.x, p.y)) << p.toString();
+  EXPECT_EQ(0, snapshot.getPixelAt(10, 520).getAlpha()); // below the picture: nothing
 }
 
 TEST_F(ContentBaseTest, RefusedCommandLineStopsTheLoopWithoutShowingTheWindow)

@@ -44,6 +44,11 @@ public:
   }
   void stop() override { log.push_back("stop"); }
   void refresh() override { log.push_back("refresh"); }
+  void paint(juce::Graphics& g) override
+  {
+    ++paintCount;
+    BContentBase::paint(g);
+  }
   bool shouldShowWindow() override
   {
     log.push_back("shouldShowWindow");
@@ -60,6 +65,7 @@ public:
   bool throwOnInitialise = false;
   bool acceptCommandLine = true;
   bool allowClose = true;
+  int paintCount = 0;
 
 private:
   std::vector<juce::String>& log;
