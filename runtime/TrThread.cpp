@@ -1,0 +1,204 @@
+#include "TrThread.h"
+
+#include "TrClock.h"
+
+#include <windows.h>
+
+namespace Tr {
+
+namespace {
+
+constexpr std::uint32_t stopDeadlineMs = 500;
+// A wait that begins after the deadline has passed still gives the thread this much.
+constexpr std::uint32_t lateStopGraceMs = 100;
+constexpr int pollsPerClockReading = 20;
+constexpr std::uint32_t killSettleMs = 10;
+
+} // namespace
+
+BRunnable::~BRunnable() = default;
+
+BThreadListener::~BThreadListener() = default;
+
+BThread::BThread(const TString& threadName) : name(threadName)
+{
+}
+
+BThread::~BThread()
+{
+  requestStop();
+  stop();
+  if (endedHandle != nullptr) {
+    if (GetThreadId(endedHandle) != GetCurrentThreadId()) {
+      WaitForSingleObject(endedHandle, INFINITE);
+    }
+  }
+  closeHandles();
+}
+
+void BThread::closeHandles()
+{
+  if (endedHandle != nullptr) {
+    CloseHandle(endedHandle);
+    endedHandle = nullptr;
+  }
+  if (threadHandle != nullptr) {
+    CloseHandle(threadHandle);
+    threadHandle = nullptr;
+  }
+}
+
+bool BThread::start()
+{
+  lock.lock();
+  if (running != 0) {
+    lock.unlock();
+    return false;
+  }
+  closeHandles();
+  threadId = 0;
+  stopRequested = 0;
+  stopRequestTime = 0;
+  stopEvent.reset();
+
+  // Suspended until the fields say whose thread it is: the work may ask isCurrentThread()
+  // at once, and the end of the body compares threadId under the lock.
+  DWORD id = 0;
+  const HANDLE handle = CreateThread(nullptr, 0, threadMain, this, CREATE_SUSPENDED, &id);
+  if (handle != nullptr) {
+    threadHandle = handle;
+    threadId = id;
+    running = 1;
+    ResumeThread(handle);
+  }
+  lock.unlock();
+  return handle != nullptr;
+}
+
+bool BThread::isCurrentThread() const
+{
+  return threadId == GetCurrentThreadId();
+}
+
+std::uint32_t BThread::currentThreadId()
+{
+  return GetCurrentThreadId();
+}
+
+void BThread::signalStopEvent()
+{
+  stopEvent.set();
+}
+
+void BThread::requestStop()
+{
+  std::int32_t notYet = 0;
+  if (stopRequested.compare_exchange_strong(notYet, 1)) {
+    stopRequestTime = getMilliseconds();
+  }
+  stopEvent.set();
+}
+
+bool BThread::waitForStop()
+{
+  if (running == 0 || isCurrentThread()) {
+    return true;
+  }
+  std::uint32_t base = stopRequestTime;
+  const std::uint32_t now = getMilliseconds();
+  if (now - base > stopDeadlineMs) {
+    base = now - (stopDeadlineMs - lateStopGraceMs);
+  }
+  int passes = 0;
+  while (running != 0) {
+    if (++passes > pollsPerClockReading) {
+      passes = 0;
+      if (getMilliseconds() - base > stopDeadlineMs) {
+        break;
+      }
+    }
+    sleepMs(1);
+  }
+  return running == 0;
+}
+
+bool BThread::stop()
+{
+  if (running == 0) {
+    return true;
+  }
+  if (isCurrentThread()) {
+    requestStop();
+    return true;
+  }
+  requestStop();
+  if (autoDelete != 0) {
+    return true;
+  }
+  if (!waitForStop() && terminate()) {
+    sleepMs(killSettleMs);
+    return false;
+  }
+  return true;
+}
+
+void BThread::kill()
+{
+  terminate();
+}
+
+// Under the lock, so that a thread is never killed in the middle of its end-of-thread
+// bookkeeping (which would leave the lock held for good), and a thread that ended meanwhile
+// is not killed at all.
+bool BThread::terminate()
+{
+  lock.lock();
+  const bool killed = running != 0;
+  if (killed) {
+    TerminateThread(threadHandle, 0);
+    sleepMs(killSettleMs);
+    running = 0;
+  }
+  lock.unlock();
+  return killed;
+}
+
+void BThread::run()
+{
+}
+
+unsigned long __stdcall BThread::threadMain(void* object)
+{
+  auto* const thread = static_cast<BThread*>(object);
+  thread->activeRuns.fetch_add(1);
+  if (thread->runnable != nullptr) {
+    thread->runnable->run(*thread);
+  } else {
+    thread->run();
+  }
+  thread->activeRuns.fetch_sub(1);
+
+  BThreadListener* toTell = nullptr;
+  std::int32_t deleteObject = 0;
+  thread->lock.lock();
+  if (thread->threadId == GetCurrentThreadId()) {
+    toTell = thread->listener;
+    deleteObject = thread->autoDelete;
+    thread->stopRequested = 1;
+    thread->endedHandle = thread->threadHandle;
+    thread->threadHandle = nullptr;
+    thread->threadId = 0;
+    thread->running = 0;
+  }
+  thread->lock.unlock();
+
+  if (toTell != nullptr) {
+    toTell->threadFinished(*thread);
+  }
+  if (deleteObject != 0) {
+    delete thread;
+  }
+  return 0;
+}
+
+} // namespace Tr
