@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+namespace juce {
+class String;
+}
+
 namespace Tr {
 
 class TStringList;
@@ -46,6 +50,8 @@ public:
   /** The text up to its first NUL, but no more than maxLength characters, in a block of the
       larger of capacity and that length. */
   TString(const char* text, int maxLength = 2147483647, int capacity = -1);
+  /** The bytes of the text's UTF-8 form, in a block exactly as long (library tr_juce). */
+  explicit TString(const juce::String& text);
   ~TString();
 
   TString& operator=(const TString& other);

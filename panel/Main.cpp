@@ -1,0 +1,3 @@
+#include "JUCEMarlowApplication.h"
+
+START_JUCE_APPLICATION(JUCEMarlowApplication)
