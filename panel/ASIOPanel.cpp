@@ -5,6 +5,30 @@
 #include "TrJuce.h"
 #include "TrStringList.h"
 
+namespace {
+
+/** The argument as a device index: decimal digits alone, within int32. A lone "-", or a
+    number past 2^31 - 1 (which the plain conversion would wrap), is no index. */
+bool parseDeviceIndex(const Tr::TString& word, int& index)
+{
+  const char* p = word.text();
+  if (*p == '-')
+    ++p;
+  if (*p == 0)
+    return false;
+  long long value = 0;
+  for (; *p != 0; ++p) {
+    if (*p < '0' || *p > '9')
+      return false;
+    value = value * 10 + (*p - '0');
+    if (value > 2147483647LL)
+      return false;
+  }
+  return word.parseInt(0, index);
+}
+
+} // namespace
+
 ASIOPanel::ASIOPanel() = default;
 
 ASIOPanel::~ASIOPanel()
@@ -84,7 +108,7 @@ void ASIOPanel::readCommandLine(const juce::String& commandLine)
     }
     const Tr::TString& argument = words.items[static_cast<size_t>(i + 1)].text;
     int value = 0;
-    if (argument.parseInt(0, value) && value >= 0)
+    if (parseDeviceIndex(argument, value) && value >= 0)
       deviceIndex = value;
     else
       showErrorBox("Error: invalid argument '" + Tr::toJuceString(argument) + "' for parameter " +

@@ -53,10 +53,13 @@ protected:
       list.entries[i].deviceId = ids[i];
     ASSERT_EQ(0u, sim->setDeviceList(list));
   }
-  /** Connects to device 0 of the default driver and empties the log. */
-  void connectDefault()
+  /** Connects to device 0 of the default driver and empties the log. The poll timer is
+      stopped: it also runs while an error box is open, and would add requests to the log. */
+  void connectDefault(bool keepPolling = false)
   {
     pane->setDeviceIndex(0);
+    if (!keepPolling)
+      pane->stopTimer();
     ASSERT_TRUE(pane->isReady());
     ASSERT_EQ(0u, sim->clearLog());
   }
@@ -247,7 +250,7 @@ TEST_F(PaneDeviceTest, UnchangedStatusTouchesNothingAndOneChangedReservedWordRef
 
 TEST_F(PaneDeviceTest, TimerPollsEvery700Milliseconds)
 {
-  connectDefault();
+  connectDefault(true);
   changeStatus([](OxStatus& s) { s.sampleRate = 44100; });
   runLoop(2000);
   EXPECT_EQ(juce::String("Streaming: 44.1 KHz\nLatency: 4.0ms"), label());
@@ -521,6 +524,7 @@ TEST_F(PaneDeviceTest, ChecksComeFirstAndStopAtTheFirstThatFails)
   setDevices({kSecondId}, 0);
   ASSERT_EQ(0u, sim->failNext(IOCTL_OX_SELECT_DEVICE, kBusy));
   pane->connect();
+  pane->stopTimer();
   ASSERT_TRUE(pane->isClientOpen());
   ASSERT_FALSE(pane->isDeviceSelected());
   ASSERT_EQ(0u, sim->clearLog());
