@@ -1,4 +1,6 @@
 // A program without picture resources: the content base goes without its background.
+#include "ASIOPanel.h"
+#include "TrException.h"
 #include "test_contents.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +26,24 @@ TEST(ContentWithoutBackground, KeepsTheDefaultSizeAndPaintsNothing)
   content.setPreferredSize(260, 462);
   EXPECT_EQ(260, content.getPreferredWidth());
   EXPECT_EQ(462, content.getPreferredHeight());
+}
+
+} // namespace
+
+namespace {
+
+TEST(PanelWithoutPictures, PaneConstructionThrowsNamingTheExistsPictureAndLeavesNoPane)
+{
+  juce::ScopedJuceInitialiser_GUI gui;
+  ASIOPanel panel;
+  try {
+    panel.initialise();
+    ADD_FAILURE() << "no exception";
+  } catch (const Tr::Exception& e) {
+    EXPECT_STREQ("ERROR: unable to load device image 'HaldenExists.png'", e.what());
+  }
+  EXPECT_EQ(nullptr, panel.getPane());
+  panel.stop(); // as the window's destructor does: nothing to stop
 }
 
 } // namespace

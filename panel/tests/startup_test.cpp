@@ -98,9 +98,9 @@ HWND waitForMainWindow(const Process& process)
 }
 
 // JUCE draws the title bar itself: 26 pixels, and a border of 1 around a window that cannot
-// be resized. The content is the background picture's size.
-constexpr int kContentWidth = 485;
-constexpr int kContentHeight = 515;
+// be resized. The content is the settings pane (250 x 452) with a margin of 5 all round.
+constexpr int kContentWidth = 260;
+constexpr int kContentHeight = 462;
 constexpr int kTitleBar = 26;
 constexpr int kBorder = 1;
 
