@@ -24,6 +24,18 @@ public:
       *handled = 1;
   }
 
+  /** The calls that begin with start. Under Wine a window now and then gets a message of the
+      system's own while other programs run (a WM_PARENTNOTIFY, say); tests that count calls
+      look at the ones they cause. */
+  std::vector<std::string> only(const std::string& start) const
+  {
+    std::vector<std::string> result;
+    for (const std::string& call : calls)
+      if (call.compare(0, start.size(), start) == 0)
+        result.push_back(call);
+    return result;
+  }
+
   std::vector<std::string> calls;
   HWND readyWindow = nullptr;
   UINT handle = 0;
@@ -44,12 +56,12 @@ TEST(MessageWindow, QueueReadyArrivesOnceWhenTheLoopRuns)
   RecordingListener listener;
   HWND window = Tr::openMessageWindow(&listener, Tr::TString("TrTestQueue"));
   ASSERT_NE(nullptr, window);
-  EXPECT_TRUE(listener.calls.empty()); // nothing reaches it while the window is made
+  EXPECT_TRUE(listener.only("queueReady").empty()); // not while the window is made
   pump();
-  ASSERT_EQ(std::vector<std::string>{"queueReady"}, listener.calls);
+  ASSERT_EQ(std::vector<std::string>{"queueReady"}, listener.only("queueReady"));
   EXPECT_EQ(window, listener.readyWindow);
   pump();
-  EXPECT_EQ(1u, listener.calls.size());
+  EXPECT_EQ(1u, listener.only("queueReady").size());
 
   EXPECT_EQ(nullptr, GetParent(window));
   EXPECT_FALSE(IsWindowVisible(window));
@@ -90,7 +102,7 @@ TEST(MessageWindow, UnhandledMessagesGetTheClassProcedureAnswerHandledOnesZero)
   EXPECT_EQ(classAnswer, SendMessageW(window, WM_NCCREATE, 0, lParam));
   listener.handle = WM_NCCREATE;
   EXPECT_EQ(0, SendMessageW(window, WM_NCCREATE, 0, lParam));
-  EXPECT_EQ(2u, listener.calls.size());
+  EXPECT_EQ(2u, listener.only("message " + std::to_string(WM_NCCREATE) + " ").size());
   Tr::destroyMessageWindow(window);
 }
 
@@ -102,7 +114,8 @@ TEST(MessageWindow, BroadcastsReachTheListener)
   const UINT probe = RegisterWindowMessageA("TrTestBroadcastProbe");
   DWORD_PTR result = 0;
   SendMessageTimeoutW(HWND_BROADCAST, probe, 1, 2, SMTO_ABORTIFHUNG, 2000, &result);
-  EXPECT_EQ(std::vector<std::string>{"message " + std::to_string(probe) + " 1 2"}, listener.calls);
+  EXPECT_EQ(std::vector<std::string>{"message " + std::to_string(probe) + " 1 2"},
+            listener.only("message " + std::to_string(probe) + " "));
   Tr::destroyMessageWindow(window);
 }
 
