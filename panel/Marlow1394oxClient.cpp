@@ -109,6 +109,12 @@ uint32_t Marlow1394oxClient::deviceIoControl(uint32_t code, const void* input, u
   if (error != ERROR_IO_PENDING) {
     return error;
   }
+  if (WaitForSingleObject(overlapped.hEvent, kRequestTimeoutMs) != WAIT_OBJECT_0) {
+    // A driver that holds a request must not hold the window for good: the request is called
+    // off and fails as cancelled. Until it has ended the driver may still write into the
+    // caller's record and the OVERLAPPED, so the wait below stays.
+    CancelIoEx(device, &overlapped);
+  }
   if (!GetOverlappedResult(device, &overlapped, &bytes, TRUE)) {
     return GetLastError();
   }

@@ -24,8 +24,12 @@ public:
   void close();
   bool isOpen() const;
 
-  // Sends one request and waits for its completion, however long the driver takes.
-  // 0, OX_ERROR_NOT_OPEN without a system call when closed, or the Win32 error.
+  // How long a request may take before it is cancelled.
+  static constexpr DWORD kRequestTimeoutMs = 3000;
+
+  // Sends one request and waits for its completion; one that the driver has not completed
+  // within kRequestTimeoutMs is cancelled and fails (ERROR_OPERATION_ABORTED once the driver
+  // lets it go). 0, OX_ERROR_NOT_OPEN without a system call when closed, or the Win32 error.
   uint32_t deviceIoControl(uint32_t code, const void* input, uint32_t inputLength, void* output,
                            uint32_t outputLength);
 

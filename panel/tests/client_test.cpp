@@ -255,6 +255,34 @@ TEST_F(ClientTest, APendedRequestBlocksTheCallerUntilTheDriverCompletesIt)
   EXPECT_EQ(memcmp(&status, &scripted, sizeof(status)), 0);
 }
 
+TEST_F(ClientTest, ARequestTheDriverNeverCompletesIsCancelledAndTheClientGoesOn)
+{
+  Marlow1394oxClient client;
+  ASSERT_EQ(client.open(), 0u);
+  ASSERT_EQ(sim->clearLog(), 0u);
+  ASSERT_EQ(sim->pendNext(IOCTL_OX_GET_STATUS, SIMHALDEN_HOLD_UNTIL_COMPLETED), 0u);
+  uint32_t result = 99;
+  OxStatus status;
+  HeldCall call(*sim, [&] { result = client.getStatus(status); });
+  ASSERT_TRUE(waitForHeld(1));
+  // Nobody completes it: the client must give up by itself (generous: ten times its bound).
+  for (int i = 0; i < 600 && !call.done(); i++) {
+    Sleep(50);
+  }
+  EXPECT_TRUE(call.done()) << "the client still waits for the driver";
+  call.finish();
+  EXPECT_EQ(result, static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
+  EXPECT_EQ(state().heldRequests, 0u);
+  const std::vector<HaldenSimLogEntry> entries = log();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].status, static_cast<int32_t>(0xC0000120)); // STATUS_CANCELLED
+
+  const OxStatus scripted = scriptedStatus();
+  ASSERT_EQ(sim->setStatus(scripted), 0u);
+  EXPECT_EQ(client.getStatus(status), 0u);
+  EXPECT_EQ(memcmp(&status, &scripted, sizeof(status)), 0);
+}
+
 TEST_F(ClientTest, FailuresComeBackAsTheirWin32Error)
 {
   const struct {
