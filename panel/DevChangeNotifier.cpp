@@ -9,6 +9,7 @@ DevChangeNotifier::DevChangeNotifier(OptionsDialogMixerPane* owner) : pane(owner
 DevChangeNotifier::~DevChangeNotifier()
 {
   if (messageWindow != nullptr) {
+    KillTimer(messageWindow, kSettleTimerId);
     Tr::destroyMessageWindow(messageWindow);
     messageWindow = nullptr;
   }
@@ -27,13 +28,23 @@ void DevChangeNotifier::queueReady(HWND)
 {
 }
 
-void DevChangeNotifier::handleMessage(HWND, UINT message, WPARAM, LPARAM, std::int32_t* handled)
+void DevChangeNotifier::handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM,
+                                      std::int32_t* handled)
 {
-  if (message != WM_DEVICECHANGE)
+  if (message == WM_DEVICECHANGE) {
+    // The driver needs a moment to list a device that has just arrived or gone. Each message
+    // starts the settle time again, so that a burst ends in one reconnect; SetTimer on the same
+    // id replaces the running timer.
+    settling = SetTimer(window, kSettleTimerId, kDeviceChangeSettleMs, nullptr) != 0;
+    if (!settling)
+      pane->connect(); // no timer to wait with: reconnect at once rather than never
+    *handled = 1;
     return;
-  // The driver needs a moment to list a device that has just arrived or gone; the whole
-  // window waits with it, as every later message does in turn.
-  Sleep(kDeviceChangeSettleMs);
-  pane->connect();
-  *handled = 1;
+  }
+  if (message == WM_TIMER && wParam == kSettleTimerId) {
+    KillTimer(window, kSettleTimerId);
+    settling = false;
+    pane->connect();
+    *handled = 1;
+  }
 }

@@ -156,9 +156,15 @@ void OptionsDialogMixerPane::disconnect()
 void OptionsDialogMixerPane::connect()
 {
   statusCache.streamState = OX_STREAM_NONE;
-  if (!client.isOpen())
+  const bool wasOpen = client.isOpen();
+  if (!wasOpen)
     client.open();
-  lookUpDeviceId();
+  if (!lookUpDeviceId() && wasOpen && !client.isOpen()) {
+    // The handle was left from a driver that has gone since (removed, perhaps installed
+    // again): a fresh one reaches the driver that is there now.
+    client.open();
+    lookUpDeviceId();
+  }
   selectDevice();
   startTimer(kStatusPollIntervalMs);
   pollStatus();
@@ -170,8 +176,12 @@ bool OptionsDialogMixerPane::lookUpDeviceId()
 {
   deviceId = 0;
   OxDeviceList list = {};
-  if (client.getDeviceList(list) != 0)
+  if (client.getDeviceList(list) != 0) {
+    // Nothing reaches a driver that cannot list its devices, and a handle kept open here
+    // would keep the next connect from opening the driver again.
+    client.close();
     return false;
+  }
   // A driver may claim more entries than the record holds; only those within it are read.
   const std::int32_t count =
       static_cast<std::int32_t>(list.count > OX_MAX_DEVICES ? OX_MAX_DEVICES : list.count);
@@ -268,18 +278,26 @@ void OptionsDialogMixerPane::updateSampleRateList()
 {
   if (!client.isOpen() || statusCache.streamState == OX_STREAM_NONE)
     return;
-  if (static_cast<int>(statusCache.sampleRateCount) == sampleRateCombo->getNumItems())
-    return;
-  sampleRateCombo->clear(juce::dontSendNotification);
   // A driver may claim more rates than the record holds; only those within it are read.
   const std::uint32_t count = statusCache.sampleRateCount > OX_MAX_SAMPLE_RATES
                                   ? OX_MAX_SAMPLE_RATES
                                   : statusCache.sampleRateCount;
+  juce::Array<int> rates;
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint32_t rate = statusCache.sampleRates[i];
     if (rate != 0)
-      sampleRateCombo->addItem(formatSampleRate(rate), static_cast<int>(rate));
+      rates.add(static_cast<int>(rate));
   }
+  // The same number of other rates (another device, another clock) must show too: a stale list
+  // offers rates the driver refuses and cannot show the one it runs at.
+  bool same = rates.size() == sampleRateCombo->getNumItems();
+  for (int i = 0; same && i < rates.size(); ++i)
+    same = sampleRateCombo->getItemId(i) == rates[i];
+  if (same)
+    return;
+  sampleRateCombo->clear(juce::dontSendNotification);
+  for (const int rate : rates)
+    sampleRateCombo->addItem(formatSampleRate(static_cast<std::uint32_t>(rate)), rate);
 }
 
 void OptionsDialogMixerPane::syncSampleRateCombo()
@@ -371,17 +389,17 @@ void OptionsDialogMixerPane::applySettings()
   }
   const int firewireLatencyIndex = firewireLatencyCombo->getSelectedId() - 1;
   if (firewireLatencyIndex < 0) {
-    showErrorBox("Please select a valid Firewire buffer size.");
+    refusePick("Please select a valid Firewire buffer size.");
     return;
   }
   const int asioBufferIndex = asioBufferCombo->getSelectedId() - 1;
   if (asioBufferIndex < 0) {
-    showErrorBox("Please select a valid ASIO buffer size.");
+    refusePick("Please select a valid ASIO buffer size.");
     return;
   }
   const int rate = sampleRateCombo->getSelectedId();
   if (rate <= 0) {
-    showErrorBox("Please select a valid sampling rate.");
+    refusePick("Please select a valid sampling rate.");
     return;
   }
 
@@ -393,8 +411,8 @@ void OptionsDialogMixerPane::applySettings()
   if (!buffersChanged && !rateChanged)
     return;
   const bool wasStreaming = statusCache.streamState == OX_STREAM_STREAMING;
-  bool applyFailed = false;
   bool stopFailed = false;
+  const char* settingFailure = nullptr;
   juce::MouseCursor::showWaitCursor();
 
   if (wasStreaming && client.stopStreaming() != 0) {
@@ -402,26 +420,24 @@ void OptionsDialogMixerPane::applySettings()
     stopFailed = true;
   }
   if (!stopFailed) {
-    bool buffersFailed = false;
     if (buffersChanged && client.setBufferSizes(static_cast<std::uint32_t>(firewireLatencyIndex),
-                                                static_cast<std::uint32_t>(asioBufferIndex)) != 0) {
+                                                static_cast<std::uint32_t>(asioBufferIndex)) != 0)
+      settingFailure = "Error: changing the buffer sizes failed.";
+    if (settingFailure == nullptr && rateChanged &&
+        client.setSampleRate(static_cast<std::uint32_t>(rate)) != 0)
+      settingFailure = "Error: changing the sample rate failed.";
+    // Audio comes back before any box: a box stays open for as long as the user leaves it.
+    const bool restartFailed = wasStreaming && client.startStreaming() != 0;
+    if (settingFailure != nullptr) {
       juce::MouseCursor::hideWaitCursor();
-      showErrorBox("Error: changing the buffer sizes failed.");
-      applyFailed = true;
-      buffersFailed = true;
+      showErrorBox(settingFailure);
     }
-    if (!buffersFailed && rateChanged &&
-        client.setSampleRate(static_cast<std::uint32_t>(rate)) != 0) {
-      juce::MouseCursor::hideWaitCursor();
-      showErrorBox("Error: changing the sample rate failed.");
-      applyFailed = true;
-    }
-    if (wasStreaming && client.startStreaming() != 0) {
+    if (restartFailed) {
       juce::MouseCursor::hideWaitCursor();
       showErrorBox("Error: could not restart streaming.");
     }
   }
-  if (stopFailed || applyFailed) {
+  if (stopFailed || settingFailure != nullptr) {
     // An emptied copy differs from any status, so the poll shows the driver's real state and
     // undoes the pick where the driver did not take it.
     std::memset(&statusCache, 0, sizeof statusCache);
@@ -429,6 +445,15 @@ void OptionsDialogMixerPane::applySettings()
     updateControls();
   }
   juce::MouseCursor::hideWaitCursor();
+}
+
+void OptionsDialogMixerPane::refusePick(const juce::String& text)
+{
+  showErrorBox(text);
+  // The boxes show the device's settings again, not the pick that was never sent. Without a
+  // valid status the next good poll brings them back.
+  if (statusCache.streamState != OX_STREAM_NONE)
+    syncSampleRateCombo();
 }
 
 void OptionsDialogMixerPane::buttonClicked(juce::Button* button)

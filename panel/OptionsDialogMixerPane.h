@@ -72,6 +72,8 @@ public:
 
 private:
   void selectStatusItems();
+  /** Shows why a pick cannot be applied and puts the device's settings back in the boxes. */
+  void refusePick(const juce::String& text);
   juce::Label* makeLabel(const juce::String& name, const juce::String& text,
                          juce::Justification justification);
   juce::ComboBox* makeComboBox(const juce::String& tooltip);

@@ -9,10 +9,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 #include <windows.h>
 
@@ -91,10 +94,63 @@ protected:
            !pane->getAsioBufferCombo()->isEnabled();
   }
 
+  /** Sends a device-change message to the watcher's window, as the system's broadcast does. */
+  LRESULT deviceChange(WPARAM type = 0x0007 /* DBT_DEVNODES_CHANGED */)
+  {
+    return SendMessageW(pane->getDevChangeNotifier()->getWindow(), WM_DEVICECHANGE, type, 0);
+  }
+  /** Runs the message loop until the watcher has reconnected; false if it never does. */
+  bool waitForReconnect()
+  {
+    for (int i = 0; i < 400 && pane->getDevChangeNotifier()->isSettling(); ++i)
+      runLoop(50);
+    return !pane->getDevChangeNotifier()->isSettling();
+  }
+  int countLogged(const std::string& name)
+  {
+    const auto names = loggedNames();
+    return static_cast<int>(std::count(names.begin(), names.end(), name));
+  }
+
   juce::ScopedJuceInitialiser_GUI gui;
   test::RecordingLookAndFeel boxes;
   std::unique_ptr<OptionsDialogMixerPane> pane;
 };
+
+/** Should the code under test wait for a held request without end, this completes what the
+    driver holds after a long while, so that the test fails instead of hanging. */
+class HangGuard {
+public:
+  HangGuard()
+      : thread([this] {
+          if (WaitForSingleObject(done, 30000) == WAIT_TIMEOUT) {
+            fired = true;
+            SimHaldenController sim;
+            while (WaitForSingleObject(done, 50) == WAIT_TIMEOUT)
+              sim.completeHeld();
+          }
+        })
+  {
+  }
+  ~HangGuard()
+  {
+    SetEvent(done);
+    thread.join();
+    CloseHandle(done);
+  }
+  HangGuard(const HangGuard&) = delete;
+  HangGuard& operator=(const HangGuard&) = delete;
+
+  /** True when the guard had to complete a held request. */
+  bool hung() const { return fired; }
+
+private:
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> fired{false};
+  std::thread thread;
+};
+
+constexpr int32_t kCancelled = static_cast<int32_t>(0xC0000120u); // STATUS_CANCELLED
 
 // ---- Connecting ----
 
@@ -310,7 +366,7 @@ TEST_F(PaneDeviceTest, HiddenPaneIsNotInitialized)
   EXPECT_EQ(0, pane->getDeviceImage()->isPresent());
 }
 
-TEST_F(PaneDeviceTest, RateListSkipsZeroAndIsRebuiltOnlyWhenItsLengthDiffers)
+TEST_F(PaneDeviceTest, RateListSkipsZeroAndIsKeptWhileTheRatesStay)
 {
   changeStatus([](OxStatus& s) {
     s.sampleRateCount = 3;
@@ -326,22 +382,59 @@ TEST_F(PaneDeviceTest, RateListSkipsZeroAndIsRebuiltOnlyWhenItsLengthDiffers)
   EXPECT_EQ(juce::String("44.9 KHz"), rates->getItemText(1));
   EXPECT_EQ(44999, rates->getSelectedId());
 
-  // Two items never match a count of 3: every changed status rebuilds the list.
-  rates->clear(juce::dontSendNotification);
-  rates->addItem("stale", 1);
+  // The same rates in a changed status leave the list as it is, though two items never
+  // match a count of 3.
+  rates->changeItemText(44100, "kept");
   changeStatus([](OxStatus& s) { s.reserved[1] = 5; });
   pane->pollStatus();
   ASSERT_EQ(2, rates->getNumItems());
-  EXPECT_EQ(juce::String("44.1 KHz"), rates->getItemText(0));
+  EXPECT_EQ(juce::String("kept"), rates->getItemText(0));
+}
 
-  // A list of the same length stays, even with other rates.
-  changeStatus([](OxStatus& s) {
-    s.sampleRateCount = 2;
-    s.sampleRates[1] = 48000;
-    s.sampleRates[2] = 0;
-  });
-  pane->pollStatus();
-  EXPECT_EQ(juce::String("44.9 KHz"), rates->getItemText(1));
+TEST_F(PaneDeviceTest, RateListFollowsTheDriversRatesAndShowsTheRateItRunsAt)
+{
+  struct Case {
+    const char* what;
+    std::vector<uint32_t> rates;
+    uint32_t rate;
+  };
+  const std::vector<Case> cases = {
+      {"as many rates, others", {32000, 44100, 48000, 192000}, 192000},
+      {"the same rates in another order", {96000, 88200, 48000, 44100}, 48000},
+      {"one rate less", {44100, 48000, 96000}, 96000},
+      {"one rate more", {44100, 48000, 88200, 96000, 176400}, 176400},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pane.reset();
+    ASSERT_EQ(0u, sim->reset());
+    pane = std::make_unique<OptionsDialogMixerPane>();
+    pane->setVisible(true);
+    connectDefault(); // the default four rates
+    changeStatus([&](OxStatus& s) {
+      std::memset(s.sampleRates, 0, sizeof s.sampleRates);
+      s.sampleRateCount = static_cast<uint32_t>(c.rates.size());
+      std::copy(c.rates.begin(), c.rates.end(), s.sampleRates);
+      s.sampleRate = c.rate;
+    });
+    pane->pollStatus();
+    juce::ComboBox* box = pane->getSampleRateCombo();
+    ASSERT_EQ(static_cast<int>(c.rates.size()), box->getNumItems());
+    for (size_t i = 0; i < c.rates.size(); ++i) {
+      EXPECT_EQ(static_cast<int>(c.rates[i]), box->getItemId(static_cast<int>(i)));
+      EXPECT_EQ(formatSampleRate(c.rates[i]), box->getItemText(static_cast<int>(i)));
+    }
+    EXPECT_EQ(static_cast<int>(c.rate), box->getSelectedId());
+    EXPECT_TRUE(label().startsWith("Streaming: " + formatSampleRate(c.rate) + "\n")) << label();
+
+    // A pick in another box goes through with the rate the driver runs at.
+    ASSERT_EQ(0u, sim->clearLog());
+    pane->getAsioBufferCombo()->setSelectedId(2, juce::sendNotificationSync);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxTexts()[0];
+    EXPECT_THAT(loggedNames(),
+                ElementsAre("STOP_STREAMING", "SET_BUFFER_SIZES", "START_STREAMING"));
+    EXPECT_EQ(1u, state().status.asioBufferIndex);
+  }
 }
 
 TEST_F(PaneDeviceTest, CountsBeyondTheRecordsAreReadOnlyWithinThem)
@@ -369,6 +462,87 @@ TEST_F(PaneDeviceTest, FailedStatusRequestShowsStateUndefinedAndKeepsTheSelectio
   EXPECT_EQ(48000, pane->getSampleRateCombo()->getSelectedId());
   pane->pollStatus();
   EXPECT_EQ(juce::String("Streaming: 48.0 KHz\nLatency: 4.0ms"), label());
+}
+
+TEST_F(PaneDeviceTest, StatusRequestTheDriverNeverAnswersIsCancelledAndShowsStateUndefined)
+{
+  connectDefault();
+  ASSERT_EQ(0u, sim->pendNext(IOCTL_OX_GET_STATUS, SIMHALDEN_HOLD_UNTIL_COMPLETED));
+  {
+    HangGuard guard;
+    pane->pollStatus();
+    EXPECT_FALSE(guard.hung());
+  }
+  EXPECT_EQ(juce::String("Streaming: state undefined."), label());
+  EXPECT_EQ(0u, state().heldRequests);
+  const auto entries = log();
+  ASSERT_EQ(1u, entries.size());
+  EXPECT_EQ(kCancelled, entries[0].status);
+  EXPECT_TRUE(pane->isReady());
+
+  pane->pollStatus();
+  EXPECT_EQ(juce::String("Streaming: 48.0 KHz\nLatency: 4.0ms"), label());
+}
+
+TEST_F(PaneDeviceTest, DeviceListThatCannotBeReadClosesTheClientAndTheDriverIsOpenedAgain)
+{
+  struct Case {
+    const char* what;
+    bool held;
+    uint32_t count; // of the failing list requests; 0: all of them
+    std::vector<std::string> requests;
+    bool ready;
+  };
+  const std::vector<Case> cases = {
+      {"refused once",
+       false,
+       1,
+       {"GET_DEVICE_LIST", "RELEASE", "GET_VERSION", "GET_DEVICE_LIST", "GET_DEVICE_LIST",
+        "GET_STATUS"},
+       true},
+      {"never answered once",
+       true,
+       1,
+       {"GET_DEVICE_LIST", "RELEASE", "GET_VERSION", "GET_DEVICE_LIST", "GET_DEVICE_LIST",
+        "GET_STATUS"},
+       true},
+      {"refused always",
+       false,
+       0,
+       {"GET_DEVICE_LIST", "RELEASE", "GET_VERSION", "GET_DEVICE_LIST", "RELEASE"},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pane.reset();
+    ASSERT_EQ(0u, sim->reset());
+    pane = std::make_unique<OptionsDialogMixerPane>();
+    pane->setVisible(true);
+    connectDefault();
+    if (c.held)
+      ASSERT_EQ(0u, sim->pendNext(IOCTL_OX_GET_DEVICE_LIST, SIMHALDEN_HOLD_UNTIL_COMPLETED));
+    else
+      ASSERT_EQ(0u, sim->failNext(IOCTL_OX_GET_DEVICE_LIST, kBusy, c.count));
+    {
+      HangGuard guard;
+      pane->connect();
+      EXPECT_FALSE(guard.hung());
+    }
+    pane->stopTimer();
+    EXPECT_EQ(c.requests, loggedNames());
+    EXPECT_EQ(c.ready, pane->isReady());
+    EXPECT_EQ(c.ready, pane->isClientOpen());
+    if (!c.ready) {
+      EXPECT_EQ(juce::String("Status: no device attached"), label());
+      EXPECT_TRUE(boxesDisabled());
+      EXPECT_TRUE(waitForOpenHandles(0));
+      // The next connect opens the driver again.
+      ASSERT_EQ(0u, sim->clearFaults());
+      pane->connect();
+      EXPECT_TRUE(pane->isReady());
+    }
+    EXPECT_EQ(juce::String("Streaming: 48.0 KHz\nLatency: 4.0ms"), label());
+  }
 }
 
 // ---- Applying settings ----
@@ -488,6 +662,97 @@ TEST_F(PaneDeviceTest, FailedStepsShowTheirBoxAndReReadExceptAfterTheRestartAlon
   }
 }
 
+TEST_F(PaneDeviceTest, StreamingIsBackOnBeforeAFailureBoxIsShown)
+{
+  struct Case {
+    const char* what;
+    uint32_t failing;
+    bool held; // the driver never answers; else it refuses
+    int rate, firewire, asio;
+    const char* box;
+  };
+  const std::vector<Case> cases = {
+      {"buffers refused", IOCTL_OX_SET_BUFFER_SIZES, false, 48000, 4, 1,
+       "Error: changing the buffer sizes failed."},
+      {"rate refused", IOCTL_OX_SET_SAMPLE_RATE, false, 44100, 2, 0,
+       "Error: changing the sample rate failed."},
+      {"buffers never answered", IOCTL_OX_SET_BUFFER_SIZES, true, 48000, 4, 1,
+       "Error: changing the buffer sizes failed."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pane.reset();
+    ASSERT_EQ(0u, sim->reset());
+    boxes.boxes.clear();
+    pane = std::make_unique<OptionsDialogMixerPane>();
+    pane->setVisible(true);
+    connectDefault();
+    if (c.held)
+      ASSERT_EQ(0u, sim->pendNext(c.failing, SIMHALDEN_HOLD_UNTIL_COMPLETED));
+    else
+      ASSERT_EQ(0u, sim->failNext(c.failing, kBusy));
+    uint32_t streamStateAtBox = 0;
+    std::vector<std::string> requestsAtBox;
+    boxes.onBox = [&](const test::RecordedBox&) {
+      streamStateAtBox = state().status.streamState;
+      requestsAtBox = loggedNames();
+    };
+    HangGuard guard;
+    pick(c.rate, c.firewire, c.asio);
+    boxes.onBox = nullptr;
+    EXPECT_FALSE(guard.hung());
+    EXPECT_THAT(boxTexts(), ElementsAre(juce::String(c.box)));
+    EXPECT_EQ(OX_STREAM_STREAMING, streamStateAtBox);
+    EXPECT_THAT(requestsAtBox,
+                ElementsAre("STOP_STREAMING", test::requestName(c.failing), "START_STREAMING"));
+    if (c.held) {
+      EXPECT_EQ(kCancelled, log()[1].status);
+    }
+    // The re-read still comes after the box.
+    EXPECT_THAT(loggedNames(), ElementsAre("STOP_STREAMING", test::requestName(c.failing),
+                                           "START_STREAMING", "GET_STATUS"));
+  }
+}
+
+TEST_F(PaneDeviceTest, PickRefusedByThePanesChecksGivesWayToTheDevicesSettings)
+{
+  struct Case {
+    const char* what;
+    std::function<void(OxStatus&)> change; // leaves one box without an item to show
+    juce::ComboBox* (OptionsDialogMixerPane::*picked)() const noexcept;
+    int pickedId;
+    const char* box;
+    int rateId, firewireId, asioId; // what the boxes show afterwards
+  };
+  const std::vector<Case> cases = {
+      {"rate outside the driver's list", [](OxStatus& s) { s.sampleRate = 192000; },
+       &OptionsDialogMixerPane::getFirewireLatencyCombo, 2, "Please select a valid sampling rate.",
+       0, 3, 1},
+      {"FireWire index out of range", [](OxStatus& s) { s.firewireLatencyIndex = 6; },
+       &OptionsDialogMixerPane::getAsioBufferCombo, 2,
+       "Please select a valid Firewire buffer size.", 48000, 0, 1},
+      {"ASIO index out of range", [](OxStatus& s) { s.asioBufferIndex = 3; },
+       &OptionsDialogMixerPane::getSampleRateCombo, 44100,
+       "Please select a valid ASIO buffer size.", 48000, 3, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pane.reset();
+    ASSERT_EQ(0u, sim->reset());
+    boxes.boxes.clear();
+    changeStatus(c.change);
+    pane = std::make_unique<OptionsDialogMixerPane>();
+    pane->setVisible(true);
+    connectDefault();
+    ((*pane).*c.picked)()->setSelectedId(c.pickedId, juce::sendNotificationSync);
+    EXPECT_THAT(boxTexts(), ElementsAre(juce::String(c.box)));
+    EXPECT_TRUE(loggedNames().empty());
+    EXPECT_EQ(c.rateId, pane->getSampleRateCombo()->getSelectedId());
+    EXPECT_EQ(c.firewireId, pane->getFirewireLatencyCombo()->getSelectedId());
+    EXPECT_EQ(c.asioId, pane->getAsioBufferCombo()->getSelectedId());
+  }
+}
+
 TEST_F(PaneDeviceTest, ChecksComeFirstAndStopAtTheFirstThatFails)
 {
   // Never connected: the client is closed.
@@ -587,6 +852,7 @@ TEST_F(PaneDeviceTest, DeviceChangeReconnectsASecondLaterAfterRemovalAndArrival)
   setDevices({}, 0);
   DWORD t0 = GetTickCount();
   EXPECT_EQ(0, SendMessageW(window, WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0));
+  ASSERT_TRUE(waitForReconnect());
   EXPECT_GE(GetTickCount() - t0, 900u);
   EXPECT_EQ(juce::String("Status: could not find selected device"), label());
   EXPECT_TRUE(pane->isClientOpen());
@@ -596,11 +862,92 @@ TEST_F(PaneDeviceTest, DeviceChangeReconnectsASecondLaterAfterRemovalAndArrival)
   setDevices({kFirstId}, kFirstId);
   t0 = GetTickCount();
   EXPECT_EQ(0, SendMessageW(window, WM_DEVICECHANGE, 0x8000 /* DBT_DEVICEARRIVAL */, 0));
+  ASSERT_TRUE(waitForReconnect());
   EXPECT_GE(GetTickCount() - t0, 900u);
   EXPECT_TRUE(pane->isReady());
   EXPECT_EQ(juce::String("Streaming: 48.0 KHz\nLatency: 4.0ms"), label());
   EXPECT_TRUE(boxesEnabled());
   EXPECT_EQ(1, pane->getDeviceImage()->isPresent());
+}
+
+TEST_F(PaneDeviceTest, BurstOfDeviceChangesGivesOneReconnectASecondAfterTheLast)
+{
+  connectDefault();
+  runLoop(100); // the queue-ready message, which changes nothing
+  const WPARAM types[] = {0x0007 /* DBT_DEVNODES_CHANGED */, 0x8000 /* DBT_DEVICEARRIVAL */, 0x0007,
+                          0x8004 /* DBT_DEVICEREMOVECOMPLETE */, 0x0007};
+  for (WPARAM type : types)
+    EXPECT_EQ(0, deviceChange(type));
+  const DWORD last = GetTickCount();
+  // Every message was answered at once: the window never waited, nothing has been asked yet.
+  EXPECT_TRUE(loggedNames().empty());
+  EXPECT_TRUE(pane->getDevChangeNotifier()->isSettling());
+
+  ASSERT_TRUE(waitForReconnect());
+  EXPECT_GE(GetTickCount() - last, 900u) << "the devices were given no time to settle";
+  EXPECT_THAT(loggedNames(), ElementsAre("GET_DEVICE_LIST", "GET_DEVICE_LIST", "GET_STATUS"));
+  EXPECT_TRUE(pane->isReady());
+  // The poll runs again; no second reconnect follows.
+  runLoop(1500);
+  EXPECT_EQ(2, countLogged("GET_DEVICE_LIST"));
+}
+
+TEST_F(PaneDeviceTest, DeviceChangeDuringTheSettleTimeStartsItAgain)
+{
+  connectDefault();
+  deviceChange();
+  runLoop(500);
+  if (!loggedNames().empty())
+    GTEST_SKIP() << "the machine was too slow to send a second message within the settle time";
+  deviceChange();
+  const DWORD last = GetTickCount();
+  ASSERT_TRUE(waitForReconnect());
+  EXPECT_GE(GetTickCount() - last, 900u) << "the reconnect followed the first message";
+  EXPECT_EQ(2, countLogged("GET_DEVICE_LIST"));
+}
+
+TEST_F(PaneDeviceTest, DriverThatGoesAndComesBackIsConnectedAgain)
+{
+  struct Case {
+    const char* what;
+    bool changeWhileAway; // a device change reaches the pane while the driver is gone
+  };
+  const Case cases[] = {{"told while it is away", true}, {"told only after its return", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pane.reset();
+    ASSERT_EQ(0u, sim->reset());
+    pane = std::make_unique<OptionsDialogMixerPane>();
+    pane->setVisible(true);
+    connectDefault();
+
+    sim.reset();
+    test::removeSimHalden();
+    if (c.changeWhileAway) {
+      deviceChange();
+      ASSERT_TRUE(waitForReconnect());
+      EXPECT_FALSE(pane->isClientOpen());
+      EXPECT_EQ(juce::String("Status: no device attached"), label());
+      EXPECT_TRUE(boxesDisabled());
+    }
+    ASSERT_EQ("", test::installSimHalden());
+    sim = std::make_unique<SimHaldenController>();
+    ASSERT_TRUE(sim->isOpen());
+    deviceChange(0x8000 /* DBT_DEVICEARRIVAL */);
+    ASSERT_TRUE(waitForReconnect());
+    pane->stopTimer();
+
+    EXPECT_TRUE(pane->isReady());
+    EXPECT_EQ(juce::String("Streaming: 48.0 KHz\nLatency: 4.0ms"), label());
+    EXPECT_TRUE(boxesEnabled());
+    EXPECT_EQ(1u, state().openHandles);
+    EXPECT_THAT(loggedNames(),
+                ElementsAre("GET_VERSION", "GET_DEVICE_LIST", "GET_DEVICE_LIST", "GET_STATUS"));
+    // The poll reaches the driver that is there now.
+    ASSERT_EQ(0u, sim->clearLog());
+    pane->pollStatus();
+    EXPECT_THAT(loggedNames(), ElementsAre("GET_STATUS"));
+  }
 }
 
 TEST_F(PaneDeviceTest, DeviceChangeOpensAClientThatWasClosed)
@@ -609,8 +956,8 @@ TEST_F(PaneDeviceTest, DeviceChangeOpensAClientThatWasClosed)
   pane->setDeviceIndex(0);
   ASSERT_FALSE(pane->isClientOpen());
   ASSERT_EQ(0u, sim->setVersion(1));
-  EXPECT_EQ(0, SendMessageW(pane->getDevChangeNotifier()->getWindow(), WM_DEVICECHANGE,
-                            0x8000 /* DBT_DEVICEARRIVAL */, 0));
+  EXPECT_EQ(0, deviceChange(0x8000 /* DBT_DEVICEARRIVAL */));
+  ASSERT_TRUE(waitForReconnect());
   EXPECT_TRUE(pane->isClientOpen());
   EXPECT_TRUE(pane->isReady());
   EXPECT_EQ(juce::String("Streaming: 48.0 KHz\nLatency: 4.0ms"), label());
