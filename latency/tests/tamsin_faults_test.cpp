@@ -206,4 +206,54 @@ TEST_F(TamsinFaults, AnExitWhileAnotherProcessHoldsTheDriverFileShowsWhyItStays)
   EXPECT_EQ(tamsin_test::driverServiceState(), 0u);
 }
 
+// The start after a crash: it measures without a box, and its exit leaves nothing.
+void expectACleanRun()
+{
+  TamsinProcess next;
+  ASSERT_TRUE(next.start());
+  ASSERT_TRUE(next.waitForFrame()) << next.errors();
+  ASSERT_TRUE(next.waitForPolling()) << next.errors();
+  EXPECT_GE(next.micros(1009 /* IDC_PERIOD */), 900);
+  EXPECT_EQ(next.errors(), "");
+  next.click(IDC_EXIT);
+  DWORD exitCode = 0;
+  EXPECT_EQ(next.boxesUntilExit(&exitCode), Texts());
+  EXPECT_EQ(exitCode, 1u);
+  EXPECT_EQ(tamsin_test::driverServiceState(), 0u);
+  EXPECT_EQ(driverFileAttributes(), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(TamsinFaults, WhenTheDriversHostIsKilledTheMeterSaysSoEndsAndTheNextStartMeasures)
+{
+  {
+    TamsinProcess first;
+    ASSERT_TRUE(first.start());
+    ASSERT_TRUE(first.waitForFrame()) << first.errors();
+    ASSERT_TRUE(first.waitForPolling()) << first.errors();
+    ASSERT_NE(tamsin_test::killDriverHost(), 0) << "no host of the driver found in this prefix";
+    // The next poll finds the device gone; at exit the driver's remains go without a word.
+    EXPECT_EQ(first.nextBox(), box("GetValues failed, Status=0x00000005\n"));
+    DWORD exitCode = 0;
+    EXPECT_EQ(first.boxesUntilExit(&exitCode), Texts());
+    EXPECT_EQ(exitCode, 1u);
+  }
+  EXPECT_EQ(tamsin_test::driverServiceState(), 0u);
+  expectACleanRun();
+}
+
+TEST_F(TamsinFaults, AfterTheMeterAndThenTheDriversHostWereKilledTheNextStartMeasures)
+{
+  {
+    TamsinProcess first;
+    ASSERT_TRUE(first.start());
+    ASSERT_TRUE(first.waitForFrame()) << first.errors();
+    ASSERT_TRUE(first.waitForPolling()) << first.errors();
+    first.kill();
+    ASSERT_NE(tamsin_test::killDriverHost(), 0) << "no host of the driver found in this prefix";
+  }
+  // Left: a service that claims to run, the driver file, and the device's name.
+  EXPECT_EQ(tamsin_test::driverServiceState(), DWORD(SERVICE_RUNNING));
+  expectACleanRun();
+}
+
 } // namespace
