@@ -4,10 +4,13 @@
 #include <cstring>
 
 #include "ErrorReport.h"
+#include "LatencyProtocol.h"
 
 namespace {
 
 const char serviceName[] = "tamsin_driver";
+// The device's DOS name as the object manager knows it.
+const wchar_t deviceLinkName[] = L"\\??\\tamsin_static_device";
 
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
 using DisableRedirectionFunction = BOOL(WINAPI*)(PVOID*);
@@ -31,6 +34,61 @@ bool Append(char* buffer, size_t& length, const char* part, const char* failure)
   std::memcpy(buffer + length, part, partLength);
   length += partLength;
   return true;
+}
+
+struct CountedString {
+  USHORT length;
+  USHORT maximumLength;
+  const wchar_t* buffer;
+};
+struct ObjectAttributes {
+  ULONG length;
+  HANDLE root;
+  const CountedString* name;
+  ULONG attributes;
+  void* securityDescriptor;
+  void* securityQualityOfService;
+};
+using OpenSymbolicLinkFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, const ObjectAttributes*);
+using MakeTemporaryFunction = LONG(WINAPI*)(HANDLE);
+using CloseFunction = LONG(WINAPI*)(HANDLE);
+const ULONG objCaseInsensitive = 0x40;
+
+// A driver whose host process died never ran its unload: the DOS name of its device stays,
+// pointing at a device that is gone, and Wine then refuses to load the driver again. The
+// name is removed when it leads nowhere; a device that answers is left alone. 0 or the
+// status of the failed step.
+LONG RemoveDeadDeviceLink()
+{
+  HANDLE device = CreateFileA(LATENCY_WIN32_DEVICE_NAME, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  if (device != INVALID_HANDLE_VALUE) {
+    CloseHandle(device);
+    return 0;
+  }
+  if (GetLastError() != ERROR_PATH_NOT_FOUND) {
+    return 0; // no name at all
+  }
+  HMODULE ntdll = GetModuleHandleA("ntdll");
+  auto openLink = Lookup<OpenSymbolicLinkFunction>(ntdll, "NtOpenSymbolicLinkObject");
+  auto makeTemporary = Lookup<MakeTemporaryFunction>(ntdll, "NtMakeTemporaryObject");
+  auto close = Lookup<CloseFunction>(ntdll, "NtClose");
+  if (openLink == nullptr || makeTemporary == nullptr || close == nullptr) {
+    return static_cast<LONG>(ERROR_PROC_NOT_FOUND);
+  }
+  const USHORT bytes = static_cast<USHORT>(sizeof(deviceLinkName) - sizeof(wchar_t));
+  const CountedString name = {bytes, static_cast<USHORT>(sizeof(deviceLinkName)), deviceLinkName};
+  const ObjectAttributes attributes = {sizeof(attributes), nullptr, &name,
+                                       objCaseInsensitive, nullptr, nullptr};
+  HANDLE link = nullptr;
+  LONG status = openLink(&link, DELETE, &attributes);
+  if (status < 0) {
+    return status;
+  }
+  // No longer permanent: it goes with its last handle.
+  status = makeTemporary(link);
+  close(link);
+  return status < 0 ? status : 0;
 }
 
 } // namespace
@@ -216,6 +274,10 @@ bool EmbDrvCtrl::UninstallDrv(bool* stillPresent)
         const DWORD error = GetLastError();
         if (error == ERROR_SERVICE_NOT_ACTIVE) {
           reportErrorAndClose("UninstallDrv: The service has not been started.\n");
+        } else if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) {
+          // The host process that ran the driver is gone (killed, crashed), and the driver
+          // with it: there is nothing left to stop. Wine's service manager only notices
+          // when it tries to tell the host.
         } else {
           reportErrorAndClose("UninstallDrv: ControlService failed with error 0x%08X\n",
                               unsigned(error));
@@ -264,6 +326,14 @@ bool EmbDrvCtrl::UninstallDrv(bool* stillPresent)
           "UninstallDrv: CloseServiceHandle for control manager failed with error 0x%08X\n",
           unsigned(GetLastError()));
     }
+  }
+
+  const LONG linkStatus = RemoveDeadDeviceLink();
+  if (linkStatus != 0) {
+    reportErrorAndClose("UninstallDrv: removing the device name left behind failed with status "
+                        "0x%08X\n",
+                        unsigned(linkStatus));
+    result = false;
   }
 
   bool wow64 = false;

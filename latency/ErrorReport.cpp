@@ -2,27 +2,26 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 HWND* g_mainFrameWnd = nullptr;
 
 namespace {
 
 ErrorTextSink g_sink = nullptr;
+int g_openBoxes = 0;
+std::vector<std::string> g_shownTexts;
 
-// True when the environment asks for the texts in a file; the text is then written there.
-bool AppendToErrorLog(const char* text)
+// True the first time a text comes; it is remembered then.
+bool FirstTime(const char* text)
 {
-  char path[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableA("TAMSIN_ERROR_LOG", path, sizeof(path));
-  if (length == 0 || length >= sizeof(path)) {
-    return false;
+  for (const std::string& shown : g_shownTexts) {
+    if (shown == text) {
+      return false;
+    }
   }
-  FILE* log = std::fopen(path, "ab");
-  if (log == nullptr) {
-    return false;
-  }
-  std::fputs(text, log);
-  std::fclose(log);
+  g_shownTexts.push_back(text);
   return true;
 }
 
@@ -32,7 +31,13 @@ ErrorTextSink setErrorTextSink(ErrorTextSink sink)
 {
   ErrorTextSink previous = g_sink;
   g_sink = sink;
+  g_shownTexts.clear();
   return previous;
+}
+
+bool IsErrorBoxOpen()
+{
+  return g_openBoxes > 0;
 }
 
 void reportErrorAndClose(const char* format, ...)
@@ -44,10 +49,14 @@ void reportErrorAndClose(const char* format, ...)
   va_end(arguments);
   text[sizeof(text) - 1] = 0;
 
-  if (g_sink != nullptr) {
-    g_sink(text);
-  } else if (!AppendToErrorLog(text)) {
-    MessageBoxA(nullptr, text, "Error", MB_OK | MB_ICONERROR);
+  if (FirstTime(text)) {
+    g_openBoxes++;
+    if (g_sink != nullptr) {
+      g_sink(text);
+    } else {
+      MessageBoxA(nullptr, text, "Error", MB_OK | MB_ICONERROR);
+    }
+    g_openBoxes--;
   }
   // Before the frame window exists the handle is still null: nothing to close then.
   if (g_mainFrameWnd != nullptr && *g_mainFrameWnd != nullptr) {

@@ -1,6 +1,7 @@
 #include "MainFrm.h"
 
 #include "AboutDlg.h"
+#include "ErrorReport.h"
 #include "Tamsin.h"
 
 const char STATUS_POLLING[] = "Analysing DPC latency ...";
@@ -47,6 +48,12 @@ BOOL CMainFrame::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LP
   case WM_CREATE:
     result = OnCreate();
     return TRUE;
+  case WM_CLOSE:
+    result = OnClose();
+    return TRUE;
+  case WM_DESTROY:
+    OnDestroy(); // and on to the standard handling, which ends the message loop
+    break;
   case WM_GETMINMAXINFO: {
     auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
     info->ptMinTrackSize.x = m_view.m_ptMinTrackSize.x + FRAME_EXTRA_WIDTH;
@@ -129,7 +136,38 @@ LRESULT CMainFrame::OnCreate()
     loop->AddMessageFilter(this);
     loop->AddIdleHandler(this);
   }
+
+  m_created = true;
+  if (m_closePending) {
+    PostMessage(WM_CLOSE);
+  }
   return 0;
+}
+
+LRESULT CMainFrame::OnClose()
+{
+  if (m_closing) {
+    return 0;
+  }
+  if (!m_created || IsErrorBoxOpen()) {
+    // The report that opened the box posts another WM_CLOSE when the box is answered.
+    m_closePending = true;
+    return 0;
+  }
+  m_closing = true;
+  DestroyWindow();
+  return 0;
+}
+
+void CMainFrame::OnDestroy()
+{
+  m_closing = true;
+  // The view's clean-up can still report, and a box needs a message loop that has not been
+  // told to quit yet: the view goes before the quit message is posted.
+  if (m_view.IsWindow()) {
+    m_view.DestroyWindow();
+  }
+  m_hWndClient = nullptr;
 }
 
 LRESULT CMainFrame::OnSize()

@@ -44,10 +44,20 @@ public:
   CUrlDlg m_urlPane;
 
 private:
+  // Close requests are honoured once, and only where no code that runs further would lose its
+  // windows: not while the frame is still being created (the view's start-up shows its
+  // failures in modal boxes, whose loops dispatch the WM_CLOSE each report posts) and not
+  // while an error box is open. Such a request is kept and carried out afterwards.
+  LRESULT OnClose();
+  void OnDestroy();
   LRESULT OnCreate();
   LRESULT OnSize();
   LRESULT OnStatusChanged();
   LRESULT OnViewToolBar();
   LRESULT OnViewStatusBar();
   LRESULT OnAppAbout();
+
+  bool m_created = false;
+  bool m_closePending = false;
+  bool m_closing = false;
 };

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "EmbDrvCtrl.h"
@@ -89,6 +90,61 @@ void RegisterStoppedService()
   ASSERT_NE(service, nullptr) << GetLastError();
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
+}
+
+// What a killed host of the driver leaves: the device's DOS name, permanent, pointing at a
+// device that is gone.
+struct CountedString {
+  USHORT length, maximumLength;
+  const wchar_t* buffer;
+};
+struct ObjectAttributes {
+  ULONG length;
+  HANDLE root;
+  const CountedString* name;
+  ULONG attributes;
+  void* securityDescriptor;
+  void* securityQualityOfService;
+};
+
+CountedString Counted(const wchar_t* text)
+{
+  const USHORT bytes = static_cast<USHORT>(wcslen(text) * sizeof(wchar_t));
+  return {bytes, static_cast<USHORT>(bytes + sizeof(wchar_t)), text};
+}
+
+LONG CreatePermanentLink(const wchar_t* linkName, const wchar_t* target)
+{
+  using Create = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, const ObjectAttributes*, const CountedString*);
+  using Close = LONG(WINAPI*)(HANDLE);
+  HMODULE ntdll = GetModuleHandleA("ntdll");
+  auto create = reinterpret_cast<Create>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateSymbolicLinkObject")));
+  auto close = reinterpret_cast<Close>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtClose")));
+  const CountedString name = Counted(linkName), to = Counted(target);
+  const ObjectAttributes attributes = {sizeof(attributes),
+                                       nullptr,
+                                       &name,
+                                       0x40 /* case-insensitive */ | 0x10 /* permanent */,
+                                       nullptr,
+                                       nullptr};
+  HANDLE link = nullptr;
+  const LONG status = create(&link, 0xF0001 /* all access */, &attributes, &to);
+  if (status >= 0) {
+    close(link);
+  }
+  return status;
+}
+
+DWORD DeviceOpenError()
+{
+  HANDLE device = CreateFileA("\\\\.\\tamsin_static_device", 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  if (device == INVALID_HANDLE_VALUE) {
+    return GetLastError();
+  }
+  CloseHandle(device);
+  return 0;
 }
 
 class Installer : public ::testing::Test {
@@ -282,6 +338,23 @@ TEST_F(Installer, AnImageThatDoesNotStartLeavesOnlyItsServiceForTheNextUninstall
   EXPECT_EQ(Texts(),
             std::vector<std::string>({"UninstallDrv: The service has not been started.\n"}));
   EXPECT_FALSE(ServiceRegistered());
+}
+
+// Wine refuses to load the driver again while such a name is left.
+TEST_F(Installer, ADeviceNameLeadingNowhereIsRemovedAndTheDriverLoadsAgain)
+{
+  ASSERT_EQ(CreatePermanentLink(L"\\??\\tamsin_static_device", L"\\Device\\tamsin_static_device"),
+            0);
+  ASSERT_EQ(DeviceOpenError(), DWORD(ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(nullptr));
+  EXPECT_TRUE(Texts().empty()) << Texts().front();
+  EXPECT_EQ(DeviceOpenError(), DWORD(ERROR_FILE_NOT_FOUND));
+
+  ASSERT_EQ(EmbDrvCtrl::InstallDrvByRes(IDR_DRIVER_X64), 0u) << Texts().front();
+  EXPECT_EQ(DeviceOpenError(), 0u);
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(nullptr));
+  EXPECT_TRUE(Texts().empty()) << Texts().front();
+  EXPECT_EQ(DeviceOpenError(), DWORD(ERROR_FILE_NOT_FOUND)) << "the driver took its name along";
 }
 
 // How Tamsin uses it: clear what a crashed run left, install, measure, uninstall.

@@ -1,16 +1,24 @@
-// The fatal-error step: the text as formatted, and the WM_CLOSE to the main frame.
+// The fatal-error step: the text as formatted, each text once, and the WM_CLOSE to the main
+// frame.
 #include <windows.h>
 
 #include <gtest/gtest.h>
-
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "ErrorReport.h"
 #include "ReportedErrors.h"
 
 namespace {
+
+// Every WM_CLOSE in this thread's queue, whatever window it is for (none: a thread message).
+int closesInQueue()
+{
+  int count = 0;
+  MSG message;
+  while (PeekMessageA(&message, nullptr, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {
+    count++;
+  }
+  return count;
+}
 
 TEST(ErrorReport, TheFormattedTextGoesToTheSinkAndTheFrameIsAskedToClose)
 {
@@ -26,34 +34,59 @@ TEST(ErrorReport, TheFormattedTextGoesToTheSinkAndTheFrameIsAskedToClose)
 TEST(ErrorReport, NothingIsPostedBeforeTheFrameWindowExists)
 {
   ReportedErrors errors;
+  closesInQueue();
+  HWND* const frameBefore = g_mainFrameWnd;
   HWND notYetCreated = nullptr;
   g_mainFrameWnd = &notYetCreated;
   reportErrorAndClose("Run: IsAdmin failed with error 0x%08X.\n", 5u);
   g_mainFrameWnd = nullptr;
   reportErrorAndClose("early\n");
+  g_mainFrameWnd = frameBefore;
   EXPECT_EQ(errors.texts().size(), 2u);
-  g_mainFrameWnd = nullptr;
-  EXPECT_EQ(errors.closesPosted(), 0);
+  // A null window would have made it a message to this thread.
+  EXPECT_EQ(closesInQueue(), 0);
 }
 
-// What a test of the whole program uses: the texts land in a file instead of a box.
-TEST(ErrorReport, WithoutASinkTheEnvironmentCanSendTheTextsToAFile)
+TEST(ErrorReport, ATextComesOnceButEveryReportAsksTheFrameToClose)
 {
-  char directory[MAX_PATH];
-  GetTempPathA(sizeof(directory), directory);
-  char path[MAX_PATH];
-  GetTempFileNameA(directory, "err", 0, path);
-  DeleteFileA(path);
-  ASSERT_TRUE(SetEnvironmentVariableA("TAMSIN_ERROR_LOG", path));
-  reportErrorAndClose("first %d\n", 1);
-  reportErrorAndClose("second\n");
-  SetEnvironmentVariableA("TAMSIN_ERROR_LOG", nullptr);
-  std::ifstream log(path, std::ios::binary);
-  std::stringstream content;
-  content << log.rdbuf();
-  log.close();
-  DeleteFileA(path);
-  EXPECT_EQ(content.str(), "first 1\nsecond\n");
+  ReportedErrors errors;
+  reportErrorAndClose("UninstallDrv: DeleteFile failed with error 0x%08X\n", 5u);
+  reportErrorAndClose("LoadDriver failed, Status=0x%08X\n", 5u);
+  reportErrorAndClose("UninstallDrv: DeleteFile failed with error 0x%08X\n", 5u);
+  reportErrorAndClose("UninstallDrv: DeleteFile failed with error 0x%08X\n", 32u);
+  EXPECT_EQ(errors.texts(), std::vector<std::string>({
+                                "UninstallDrv: DeleteFile failed with error 0x00000005\n",
+                                "LoadDriver failed, Status=0x00000005\n",
+                                "UninstallDrv: DeleteFile failed with error 0x00000020\n",
+                            }));
+  EXPECT_EQ(errors.closesPosted(), 4);
+
+  // A new sink starts afresh.
+  errors.clear();
+  reportErrorAndClose("LoadDriver failed, Status=0x%08X\n", 5u);
+  EXPECT_EQ(errors.texts(), std::vector<std::string>({"LoadDriver failed, Status=0x00000005\n"}));
+}
+
+bool openWhileShown = false;
+void noteWhetherOpen(const char*)
+{
+  openWhileShown = IsErrorBoxOpen();
+}
+
+TEST(ErrorReport, TheBoxCountsAsOpenOnlyWhileItIsShown)
+{
+  ReportedErrors errors;
+  EXPECT_FALSE(IsErrorBoxOpen());
+  const ErrorTextSink before = setErrorTextSink(noteWhetherOpen);
+  openWhileShown = false;
+  reportErrorAndClose("Start failed, Status=0x%08X\n", 0xEEE00001u);
+  EXPECT_TRUE(openWhileShown);
+  EXPECT_FALSE(IsErrorBoxOpen());
+  // Not shown again, so not open either.
+  openWhileShown = false;
+  reportErrorAndClose("Start failed, Status=0x%08X\n", 0xEEE00001u);
+  EXPECT_FALSE(openWhileShown);
+  setErrorTextSink(before);
 }
 
 } // namespace

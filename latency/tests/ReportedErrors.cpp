@@ -38,6 +38,8 @@ const std::vector<std::string>& ReportedErrors::texts() const
 void ReportedErrors::clear()
 {
   g_texts.clear();
+  // A fresh start: texts shown before may come again.
+  setErrorTextSink(Collect);
   closesPosted();
 }
 

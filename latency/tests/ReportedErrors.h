@@ -15,6 +15,7 @@ public:
   ReportedErrors& operator=(const ReportedErrors&) = delete;
 
   const std::vector<std::string>& texts() const;
+  // Forgets the texts, the ones already shown included, and the WM_CLOSE messages posted.
   void clear();
   // WM_CLOSE messages posted to the stand-in frame since the last call.
   int closesPosted();

@@ -2,7 +2,10 @@
 
 #include <commctrl.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -33,10 +36,19 @@ BOOL CALLBACK collectBoxes(HWND window, LPARAM param)
   char cls[32] = "";
   ::GetClassNameA(window, cls, sizeof(cls));
   if (processOf(window) == search->pid && std::strcmp(cls, "#32770") == 0 &&
-      ::GetDlgItem(window, messageBoxTextId) != nullptr) {
+      ::GetDlgItem(window, messageBoxTextId) != nullptr && ::IsWindowVisible(window)) {
     search->boxes.push_back(window);
   }
   return TRUE;
+}
+
+std::string joined(const std::vector<std::string>& texts)
+{
+  std::string all;
+  for (const std::string& t : texts) {
+    all += t;
+  }
+  return all;
 }
 
 } // namespace
@@ -78,45 +90,54 @@ std::string windowText(HWND window)
   return std::string(text, length);
 }
 
-std::string takeErrorBoxes(DWORD processId)
+std::vector<HWND> messageBoxes(DWORD processId)
 {
   BoxSearch search = {processId, {}};
   ::EnumWindows(collectBoxes, reinterpret_cast<LPARAM>(&search));
-  std::string texts;
-  for (HWND box : search.boxes) {
-    texts += "[" + windowText(box) + "] " + windowText(::GetDlgItem(box, messageBoxTextId));
-    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+  return search.boxes;
+}
+
+std::string answerBox(HWND box)
+{
+  const std::string read =
+      "[" + windowText(box) + "] " + windowText(::GetDlgItem(box, messageBoxTextId));
+  HWND ok = ::GetDlgItem(box, IDOK);
+  // A box whose modal loop was ended under it is gone before anybody answered it.
+  if (ok == nullptr || !::IsWindowVisible(box)) {
+    return read + " (closed by itself)";
   }
-  return texts;
+  ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+  // Hiding a window takes Wine up to a second without a window manager.
+  waitFor([box] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 15000);
+  return read;
 }
 
 TamsinProcess::~TamsinProcess()
 {
-  if (processInfo_.hProcess != nullptr) {
-    if (running()) {
-      if (frame_ != nullptr) {
-        ::PostMessageA(frame_, WM_CLOSE, 0, 0);
-      }
-      if (waitForExit(15000) == STILL_ACTIVE) {
-        kill();
-      }
+  if (processInfo_.hProcess == nullptr) {
+    return;
+  }
+  if (running()) {
+    HWND frame = frame_ != nullptr ? frame_ : ::FindWindowA(frameClass, nullptr);
+    if (frame != nullptr && processOf(frame) == processId()) {
+      ::PostMessageA(frame, WM_CLOSE, 0, 0);
     }
-    ::CloseHandle(processInfo_.hThread);
-    ::CloseHandle(processInfo_.hProcess);
+    DWORD exitCode = STILL_ACTIVE;
+    const std::vector<std::string> boxes = boxesUntilExit(&exitCode, 20000);
+    if (!boxes.empty()) {
+      ADD_FAILURE() << "boxes at the end: " << joined(boxes);
+    }
+    if (exitCode == STILL_ACTIVE) {
+      ADD_FAILURE() << "tamsin.exe did not end when asked to close";
+      kill();
+    }
   }
-  if (!errorLog_.empty()) {
-    ::DeleteFileA(errorLog_.c_str());
-  }
+  ::CloseHandle(processInfo_.hThread);
+  ::CloseHandle(processInfo_.hProcess);
 }
 
 bool TamsinProcess::start()
 {
-  char directory[MAX_PATH] = "", log[MAX_PATH] = "";
-  ::GetTempPathA(sizeof(directory), directory);
-  ::GetTempFileNameA(directory, "tam", 0, log);
-  errorLog_ = log;
-  // Inherited by the program.
-  ::SetEnvironmentVariableA("TAMSIN_ERROR_LOG", errorLog_.c_str());
   std::string path = programPath("tamsin.exe");
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
@@ -203,23 +224,45 @@ void TamsinProcess::click(int id) const
                  reinterpret_cast<LPARAM>(control(id)));
 }
 
+std::string TamsinProcess::nextBox(DWORD timeoutMs)
+{
+  HWND box = nullptr;
+  if (!waitFor(
+          [&] {
+            const std::vector<HWND> boxes = messageBoxes(processId());
+            box = boxes.empty() ? nullptr : boxes.front();
+            return box != nullptr;
+          },
+          timeoutMs)) {
+    return "";
+  }
+  return answerBox(box);
+}
+
+std::vector<std::string> TamsinProcess::boxesUntilExit(DWORD* exitCode, DWORD timeoutMs)
+{
+  std::vector<std::string> texts;
+  const DWORD start = ::GetTickCount();
+  *exitCode = STILL_ACTIVE;
+  while (::GetTickCount() - start <= timeoutMs) {
+    if (::WaitForSingleObject(processInfo_.hProcess, 20) == WAIT_OBJECT_0) {
+      ::GetExitCodeProcess(processInfo_.hProcess, exitCode);
+      break;
+    }
+    for (HWND box : messageBoxes(processId())) {
+      texts.push_back(answerBox(box));
+    }
+  }
+  return texts;
+}
+
 std::string TamsinProcess::errors()
 {
   std::string texts;
-  if (!errorLog_.empty()) {
-    HANDLE file = ::CreateFileA(errorLog_.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      char buffer[4096];
-      DWORD read = 0;
-      while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        texts.append(buffer, read);
-      }
-      ::CloseHandle(file);
-    }
+  for (HWND box : messageBoxes(processId())) {
+    texts += answerBox(box);
   }
-  return texts + takeErrorBoxes(processId());
+  return texts;
 }
 
 bool TamsinProcess::running() const
@@ -242,6 +285,97 @@ void TamsinProcess::kill()
 {
   ::TerminateProcess(processInfo_.hProcess, 99);
   ::WaitForSingleObject(processInfo_.hProcess, 10000);
+}
+
+namespace {
+
+// Reads a whole file of the Unix side (drive Z:), such as one of /proc.
+std::string readUnixFile(const std::string& path)
+{
+  std::string content;
+  HANDLE file =
+      ::CreateFileA(("Z:" + path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return content;
+  }
+  char buffer[4096];
+  DWORD read = 0;
+  while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    content.append(buffer, read);
+  }
+  ::CloseHandle(file);
+  return content;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+  return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+int killDriverHost()
+{
+  char prefix[MAX_PATH] = "";
+  if (::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof(prefix)) == 0) {
+    return 0;
+  }
+  std::vector<int> hosts;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = ::FindFirstFileA("Z:\\proc\\*", &entry);
+  if (search == INVALID_HANDLE_VALUE) {
+    return 0;
+  }
+  do {
+    const int pid = std::atoi(entry.cFileName);
+    if (pid <= 0) {
+      continue;
+    }
+    const std::string dir = "/proc/" + std::to_string(pid);
+    if (!contains(readUnixFile(dir + "/cmdline"), "winedevice.exe")) {
+      continue;
+    }
+    const std::string environment = std::string(1, '\0') + readUnixFile(dir + "/environ") + '\0';
+    if (!contains(environment, std::string(1, '\0') + "WINEPREFIX=" + prefix + '\0')) {
+      continue; // another Wine session's
+    }
+    if (contains(readUnixFile(dir + "/maps"), "tamsin_driver.sys")) {
+      hosts.push_back(pid);
+    }
+  } while (::FindNextFileA(search, &entry));
+  ::FindClose(search);
+  if (hosts.size() != 1) {
+    return 0;
+  }
+  // Wine starts a Unix program as it is: kill(1) itself, not a Windows stand-in.
+  std::string commandLine = "/bin/kill -KILL " + std::to_string(hosts[0]);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back(0);
+  if (!::CreateProcessA("Z:\\bin\\kill", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+    return 0;
+  }
+  if (info.hProcess != nullptr) {
+    ::WaitForSingleObject(info.hProcess, 10000);
+    ::CloseHandle(info.hProcess);
+    ::CloseHandle(info.hThread);
+  }
+  // Gone, or a zombie that nothing will run again.
+  const std::string stat = "/proc/" + std::to_string(hosts[0]) + "/stat";
+  if (!waitFor(
+          [&] {
+            const std::string s = readUnixFile(stat);
+            const size_t close = s.rfind(')');
+            return s.empty() || (close != std::string::npos && s.compare(close, 4, ") Z ") == 0);
+          },
+          10000)) {
+    return 0;
+  }
+  return hosts[0];
 }
 
 DWORD driverServiceState()

@@ -1,10 +1,12 @@
 // The main view's arithmetic and verdict, fed with driver records but without a driver.
 #include "ErrorReport.h"
+#include "MainFrm.h"
 #include "TamsinGuiView.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -73,33 +75,85 @@ LatencyValues record(uint32_t period, uint32_t maxInterval)
   return v;
 }
 
+// The view's object on a window that holds just the controls it writes its numbers and its
+// verdict into, inside a parent that stands in for the frame: what the user would read.
 class ViewTicks : public ::testing::Test {
 protected:
-  void SetUp() override { view.ConfigureGraph(); }
+  void SetUp() override
+  {
+    view.ConfigureGraph();
+    frame_ = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 600, 400, nullptr, nullptr, nullptr,
+                               nullptr);
+    ASSERT_NE(frame_, nullptr);
+    view.m_hWnd = ::CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 600, 400, frame_, nullptr,
+                                    nullptr, nullptr);
+    ASSERT_NE(view.m_hWnd, nullptr);
+    for (int id : {IDC_MAXIMUM, IDC_CURRENT, IDC_PERIOD, IDC_VERDICT}) {
+      ASSERT_NE(::CreateWindowExA(0, id == IDC_VERDICT ? "EDIT" : "STATIC", "",
+                                  WS_CHILD | (id == IDC_VERDICT ? ES_MULTILINE : 0), 0, 0, 100, 20,
+                                  view.m_hWnd, reinterpret_cast<HMENU>(INT_PTR(id)), nullptr,
+                                  nullptr),
+                nullptr);
+    }
+  }
+  void TearDown() override
+  {
+    ::DestroyWindow(frame_);
+    view.m_hWnd = nullptr;
+  }
+
   const std::vector<int32_t>& plotted() { return view.m_graph.lines[0].points; }
+  std::string shown(int id) const
+  {
+    char text[1024] = "";
+    ::GetDlgItemTextA(view.m_hWnd, id, text, sizeof(text));
+    return text;
+  }
+  // The state messages the view posted to its parent since the last call.
+  int statesPosted()
+  {
+    int count = 0;
+    MSG message;
+    while (::PeekMessageA(&message, frame_, WM_LATENCY_STATE, WM_LATENCY_STATE, PM_REMOVE)) {
+      count++;
+    }
+    return count;
+  }
+
   CTamsinGuiView view;
+  HWND frame_ = nullptr;
 };
+
+const std::string goodVerdict = CTamsinGuiView::VerdictText(0);
+const std::string badVerdict = CTamsinGuiView::VerdictText(LATENCY_GOOD_LIMIT_US);
 
 TEST_F(ViewTicks, TheAbsoluteMaximumStaysBadUntilReset)
 {
+  ASSERT_NE(goodVerdict, badVerdict);
   view.ShowValues(record(1000, 2999));
-  EXPECT_EQ(view.m_current, 1999u);
-  EXPECT_EQ(view.m_absoluteMax, 1999u);
-  EXPECT_STREQ(CTamsinGuiView::VerdictText(view.m_absoluteMax), CTamsinGuiView::VerdictText(0));
+  EXPECT_EQ(shown(IDC_CURRENT), "1999 \xB5s");
+  EXPECT_EQ(shown(IDC_MAXIMUM), "1999 \xB5s");
+  EXPECT_EQ(shown(IDC_PERIOD), "1000 \xB5s");
+  EXPECT_EQ(shown(IDC_VERDICT), goodVerdict);
+  EXPECT_EQ(statesPosted(), 1);
 
   view.ShowValues(record(1000, 3000));
-  EXPECT_EQ(view.m_absoluteMax, 2000u);
+  EXPECT_EQ(shown(IDC_MAXIMUM), "2000 \xB5s");
+  EXPECT_EQ(shown(IDC_VERDICT), badVerdict);
   view.ShowValues(record(1000, 1200)); // a quiet second
-  EXPECT_EQ(view.m_current, 200u);
-  EXPECT_EQ(view.m_absoluteMax, 2000u);
-  EXPECT_STREQ(CTamsinGuiView::VerdictText(view.m_absoluteMax), CTamsinGuiView::VerdictText(2000));
+  EXPECT_EQ(shown(IDC_CURRENT), "200 \xB5s");
+  EXPECT_EQ(shown(IDC_MAXIMUM), "2000 \xB5s");
+  EXPECT_EQ(shown(IDC_VERDICT), badVerdict) << "the quiet second does not make it good again";
+  EXPECT_EQ(statesPosted(), 2);
 
   LRESULT result = -1;
-  EXPECT_TRUE(
-      view.ProcessWindowMessage(nullptr, WM_COMMAND, MAKEWPARAM(IDC_RESET, BN_CLICKED), 0, result));
-  EXPECT_EQ(view.m_absoluteMax, 0u);
-  EXPECT_EQ(view.m_current, 200u) << "Reset clears only the maximum";
+  EXPECT_TRUE(view.ProcessWindowMessage(view.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_RESET, BN_CLICKED),
+                                        0, result));
+  EXPECT_EQ(shown(IDC_MAXIMUM), "0 \xB5s");
+  EXPECT_EQ(shown(IDC_VERDICT), goodVerdict);
+  EXPECT_EQ(shown(IDC_CURRENT), "200 \xB5s") << "Reset clears only the maximum";
   EXPECT_EQ(plotted().size(), 3u) << "and the graph keeps its history";
+  EXPECT_EQ(statesPosted(), 1);
 }
 
 TEST_F(ViewTicks, EachTickPlotsItsLatencyOnTheLogScale)
@@ -136,6 +190,8 @@ TEST_F(ViewTicks, AFailedReadIsReportedAndTheTickShowsNothing)
   EXPECT_EQ(plotted().size(), 1u);
   EXPECT_EQ(view.m_current, 500u);
   EXPECT_EQ(view.m_period, 1000u);
+  EXPECT_EQ(shown(IDC_CURRENT), "500 \xB5s");
+  EXPECT_EQ(statesPosted(), 1) << "only the good tick updated the display";
 }
 
 TEST_F(ViewTicks, TheGraphHasTheSixThresholdsInOrder)
