@@ -11,6 +11,7 @@ ExternalProject_Add(x64_images
   CMAKE_ARGS
     -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchain-x86_64.cmake
     -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+    -DCMAKE_COMPILE_WARNING_AS_ERROR=${CMAKE_COMPILE_WARNING_AS_ERROR}
   INSTALL_COMMAND ""
   # Images that i686 targets embed, so that the build knows where they come from.
   BUILD_BYPRODUCTS ${HALDEN_X64_DRIVER_DIR}/tamsin_driver.sys
