@@ -1,5 +1,7 @@
 #include "TrJuce.h"
 
+#include <limits>
+
 namespace Tr {
 
 TString::TString(const juce::String& text) : TString(text.toRawUTF8())
@@ -8,7 +10,12 @@ TString::TString(const juce::String& text) : TString(text.toRawUTF8())
 
 juce::String toJuceString(const TString& text)
 {
-  return juce::String(text.text());
+  const char* const bytes = text.text();
+  if (juce::CharPointer_UTF8::isValidString(bytes, std::numeric_limits<int>::max()))
+    return juce::String::fromUTF8(bytes);
+  // Read as UTF-8, a stray byte would swallow the bytes after it or turn into a control
+  // character; one character a byte keeps every byte visible.
+  return juce::String(bytes);
 }
 
 juce::Component* centreHorizontally(juce::Component* component, int containerWidth, int y,

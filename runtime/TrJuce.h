@@ -6,8 +6,8 @@
 
 namespace Tr {
 
-/** The string as JUCE sees it: each byte becomes one character (0x00 to 0xFF), so UTF-8 text
-    that came from a juce::String does not come back as the same text. */
+/** The string's bytes read as UTF-8, so that text that came from a juce::String comes back as
+    the same text. Bytes that are not UTF-8 become one character each (0x00 to 0xFF). */
 juce::String toJuceString(const TString& text);
 
 /** Places the component at x = containerWidth / 2 - width / 2 (each half truncated on its own)

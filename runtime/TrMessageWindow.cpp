@@ -12,6 +12,40 @@ TMessageWindowBlock* blockOf(HWND window)
   return reinterpret_cast<TMessageWindowBlock*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
+// The class's own procedure, except for the window's text: under Wine the "Message" class
+// answers the text messages with 0 and keeps no text, so the window would lose its name.
+LRESULT callPrevious(const TMessageWindowBlock* block, HWND window, UINT message, WPARAM wParam,
+                     LPARAM lParam)
+{
+  switch (message) {
+  case WM_SETTEXT:
+  case WM_GETTEXT:
+  case WM_GETTEXTLENGTH:
+    return DefWindowProcW(window, message, wParam, lParam);
+  default:
+    return CallWindowProcW(block->previousProc, window, message, wParam, lParam);
+  }
+}
+
+LRESULT dispatch(TMessageWindowBlock* block, HWND window, UINT message, WPARAM wParam,
+                 LPARAM lParam)
+{
+  if (block->listener == nullptr)
+    return callPrevious(block, window, message, wParam, lParam);
+
+  if (message == WM_TR_QUEUEREADY && lParam == static_cast<LPARAM>(WM_TR_QUEUEREADY)) {
+    block->listener->queueReady(window);
+    return 0;
+  }
+
+  std::int32_t handled = 0;
+  block->listener->handleMessage(window, message, wParam, lParam, &handled);
+  // A listener that destroyed the window leaves nobody to answer.
+  if (handled != 0 || block->windowGone != 0)
+    return 0;
+  return callPrevious(block, window, message, wParam, lParam);
+}
+
 } // namespace
 
 HWND createMessageWindow(const TString& name, TWndMessageListener* listener)
@@ -27,8 +61,12 @@ HWND createMessageWindow(const TString& name, TWndMessageListener* listener)
     DestroyWindow(window);
     return nullptr;
   }
+  // The name that the class's procedure under Wine did not keep when the window was made.
+  DefWindowProcA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.text()));
   block->previousProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
   block->listener = listener;
+  block->activeCalls = 0;
+  block->windowGone = 0;
   // The block must be in place before the procedure that looks for it.
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(block));
   SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&messageWindowProc));
@@ -58,8 +96,9 @@ void destroyMessageWindow(HWND window)
   TMessageWindowBlock* block = blockOf(window);
   if (block != nullptr)
     block->listener = nullptr;
+  // The record goes with the window's last message; a destruction that the system refuses
+  // (from another thread) leaves both in place.
   DestroyWindow(window);
-  delete block;
 }
 
 LRESULT CALLBACK messageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -67,19 +106,17 @@ LRESULT CALLBACK messageWindowProc(HWND window, UINT message, WPARAM wParam, LPA
   TMessageWindowBlock* block = blockOf(window);
   if (block == nullptr)
     return 0;
-  if (block->listener == nullptr)
-    return CallWindowProcW(block->previousProc, window, message, wParam, lParam);
-
-  if (message == WM_TR_QUEUEREADY && lParam == static_cast<LPARAM>(WM_TR_QUEUEREADY)) {
-    block->listener->queueReady(window);
-    return 0;
+  block->activeCalls++;
+  const LRESULT result = dispatch(block, window, message, wParam, lParam);
+  block->activeCalls--;
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    block->windowGone = 1;
   }
-
-  std::int32_t handled = 0;
-  block->listener->handleMessage(window, message, wParam, lParam, &handled);
-  if (handled != 0)
-    return 0;
-  return CallWindowProcW(block->previousProc, window, message, wParam, lParam);
+  // Freed by the outermost call once the window is gone: calls further out may still read it.
+  if (block->windowGone != 0 && block->activeCalls == 0)
+    delete block;
+  return result;
 }
 
 bool TResourceBlock::load(HMODULE module, HRSRC resource)

@@ -25,15 +25,20 @@ public:
                              std::int32_t* handled) = 0;
 };
 
-/** What a message window keeps in its user-data slot. */
+/** What a message window keeps in its user-data slot. It lives as long as the window: it is
+    freed after the window's last message (WM_NCDESTROY), or after the last call of the window
+    procedure that was running then, so that a listener may destroy the window from inside
+    one of its calls. */
 struct TMessageWindowBlock {
   WNDPROC previousProc;
   TWndMessageListener* listener; // not owned; cleared when the window is closed
+  std::int32_t activeCalls;      // calls of the window procedure running on this window
+  std::int32_t windowGone;       // WM_NCDESTROY has come
 };
 
 /** An invisible top-level window of the system class "Message" (so that it receives
-    broadcasts), subclassed to hand its messages to the listener. Null when the window cannot
-    be made. */
+    broadcasts), subclassed to hand its messages to the listener. It keeps its name, for
+    FindWindow in other programs. Null when the window cannot be made. */
 HWND createMessageWindow(const TString& name, TWndMessageListener* listener);
 
 /** Posts WM_TR_QUEUEREADY to the window; false only for a null window. Any thread. */
@@ -43,7 +48,9 @@ bool postQueueReady(HWND window);
 HWND openMessageWindow(TWndMessageListener* listener, const TString& name);
 
 /** Closes the window on its own thread. The listener is cleared first, so that the messages
-    of the destruction never reach a listener that may be half destroyed. Null is ignored. */
+    of the destruction never reach a listener that may be half destroyed. Null is ignored.
+    From another thread the system refuses the destruction: the window stays, with its
+    record, and answers through its class's procedure from then on. */
 void destroyMessageWindow(HWND window);
 
 LRESULT CALLBACK messageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -4,6 +4,7 @@
 #include "TrTrace.h"
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 namespace Tr {
@@ -65,10 +66,21 @@ bool BMemOutputStream::write(const void* source, std::int32_t count)
   }
   // A total past the largest count cannot be held (and must not wrap into a small one).
   const std::int64_t total = static_cast<std::int64_t>(length) + count;
+  // Bytes of the stream itself (a stream appended to itself) move with the buffer when it
+  // grows: they are found again by their offset.
+  const auto from = reinterpret_cast<std::uintptr_t>(source);
+  const auto base = reinterpret_cast<std::uintptr_t>(buffer);
+  const bool ownBytes = buffer != nullptr && from >= base && from < base + capacity;
+  const std::uintptr_t offset = from - base;
   if (total > INT32_MAX || !ensureCapacity(static_cast<std::int32_t>(total))) {
     return false;
   }
-  copyBytes(buffer + length, source, count);
+  if (ownBytes) {
+    source = buffer + offset;
+  }
+  if (count > 0) {
+    std::memmove(buffer + length, source, static_cast<size_t>(count));
+  }
   length = static_cast<std::int32_t>(total);
   return true;
 }

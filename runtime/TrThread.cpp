@@ -13,6 +13,8 @@ constexpr std::uint32_t stopDeadlineMs = 500;
 constexpr std::uint32_t lateStopGraceMs = 100;
 constexpr int pollsPerClockReading = 20;
 constexpr std::uint32_t killSettleMs = 10;
+// Only a guard: a terminated thread is gone as soon as the system has unwound it.
+constexpr std::uint32_t killGoneMs = 5000;
 
 } // namespace
 
@@ -28,9 +30,13 @@ BThread::~BThread()
 {
   requestStop();
   stop();
-  if (endedHandle != nullptr) {
-    if (GetThreadId(endedHandle) != GetCurrentThreadId()) {
-      WaitForSingleObject(endedHandle, INFINITE);
+  // A thread that has ended its work may still be telling its listener, which may itself be
+  // waiting for this thread (a message sent to the thread that deletes the object, say). It
+  // gets the stop deadline for that, like any thread asked to stop, and is killed after it.
+  if (endedHandle != nullptr && GetThreadId(endedHandle) != GetCurrentThreadId()) {
+    if (WaitForSingleObject(endedHandle, stopDeadlineMs) != WAIT_OBJECT_0) {
+      TerminateThread(endedHandle, 0);
+      WaitForSingleObject(endedHandle, killGoneMs);
     }
   }
   closeHandles();
@@ -90,13 +96,17 @@ void BThread::signalStopEvent()
   stopEvent.set();
 }
 
+// Under the lock: a thread that deletes itself takes the lock before it can, so the request's
+// writes land in a live object even when the thread sees the flag at once and ends.
 void BThread::requestStop()
 {
-  std::int32_t notYet = 0;
-  if (stopRequested.compare_exchange_strong(notYet, 1)) {
+  lock.lock();
+  if (stopRequested == 0) {
     stopRequestTime = getMilliseconds();
+    stopRequested = 1;
   }
   stopEvent.set();
+  lock.unlock();
 }
 
 bool BThread::waitForStop()
@@ -131,8 +141,13 @@ bool BThread::stop()
     requestStop();
     return true;
   }
+  // A thread that deletes itself may be gone as soon as the lock is released after the
+  // request: whether it does is read before, and nothing of the object is touched after.
+  lock.lock();
+  const bool ownedByItsThread = autoDelete != 0;
   requestStop();
-  if (autoDelete != 0) {
+  lock.unlock();
+  if (ownedByItsThread) {
     return true;
   }
   if (!waitForStop() && terminate()) {

@@ -34,7 +34,12 @@ public:
     its own destructor: by the time ~BThread stops it, the derived part is gone.
 
     With autoDelete set the object belongs to its thread, which deletes it when it ends; stop()
-    then does not wait, and no other code may delete the object while it runs. */
+    then does not wait, touches nothing of the object once its thread can see the request, and
+    no other code may delete the object while it runs.
+
+    The destructor stops a running thread as stop() does; a thread that has ended its work but
+    is still telling its listener gets the stop deadline to finish and is killed after it, so
+    that a listener waiting for the deleting thread cannot hang both. */
 class BThread {
 public:
   explicit BThread(const TString& threadName = TString());
@@ -51,7 +56,8 @@ public:
   static std::uint32_t currentThreadId();
 
   void signalStopEvent();
-  /** Remembers the first request and its time; sets stopEvent every time. */
+  /** Remembers the first request and its time; sets stopEvent every time. Made under the
+      lock, which the thread takes before it may delete itself. */
   void requestStop();
   /** Waits until 500 ms after the first stop request, or 100 ms from now when that has passed
       already; true when the thread is no longer running. Returns at once on the thread

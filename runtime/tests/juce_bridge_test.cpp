@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 namespace {
 
 TEST(JuceBridge, AsciiTextGoesThereAndBackUnchanged)
@@ -13,18 +16,46 @@ TEST(JuceBridge, AsciiTextGoesThereAndBackUnchanged)
   EXPECT_EQ(original, Tr::toJuceString(text));
 }
 
-TEST(JuceBridge, TextBeyondAsciiComesBackByteForByte)
+TEST(JuceBridge, TextBeyondAsciiGoesThereAsUtf8AndComesBackUnchanged)
 {
-  const juce::String original = juce::String::fromUTF8("48 \xc2\xb5s");
-  const Tr::TString text(original);
-  EXPECT_STREQ("48 \xc2\xb5s", text.text());
-  EXPECT_EQ(6, text.getRep()->capacity);
+  const char* const texts[] = {
+      "48 \xc2\xb5s",                            // the micro sign
+      "invalid argument '\xc3\xa9'",             // e acute
+      "C:\\app with space \xc3\xa9\\tamsin.exe", // a folder name
+      "\xe6\x97\xa5\xe6\x9c\xac",                // three bytes a character
+      "\xf0\x9f\x98\x80 beyond 16 bits",         // four bytes, a surrogate pair in UTF-16
+  };
+  for (const char* utf8 : texts) {
+    const juce::String original = juce::String::fromUTF8(utf8);
+    const Tr::TString text(original);
+    EXPECT_STREQ(utf8, text.text());
+    EXPECT_EQ(static_cast<int>(std::strlen(utf8)), text.getRep()->capacity);
+    EXPECT_EQ(original, Tr::toJuceString(text)) << utf8;
+  }
+  EXPECT_EQ(6, juce::String::fromUTF8("48 \xc2\xb5s").length()); // the table means characters
+}
 
-  const juce::String back = Tr::toJuceString(text);
-  EXPECT_NE(original, back);
-  ASSERT_EQ(6, back.length());
-  EXPECT_EQ(0xC2, back[3]);
-  EXPECT_EQ(0xB5, back[4]);
+// Bytes that are not UTF-8 (text in a code page, a sequence cut short) are kept one character
+// a byte, none lost and none turned into another character.
+TEST(JuceBridge, BytesThatAreNotUtf8BecomeOneCharacterEach)
+{
+  struct Case {
+    const char* bytes;
+    std::vector<juce::juce_wchar> characters;
+  };
+  const Case cases[] = {
+      {"\xe9t\xe9", {0xE9, 't', 0xE9}},
+      {"ab\xc2", {'a', 'b', 0xC2}},
+      {"\xb5s", {0xB5, 's'}},
+      {"\xc3\xa9\xff", {0xC3, 0xA9, 0xFF}},
+  };
+  for (const Case& c : cases) {
+    const juce::String back = Tr::toJuceString(Tr::TString(c.bytes));
+    std::vector<juce::juce_wchar> characters;
+    for (int i = 0; i < back.length(); i++)
+      characters.push_back(back[i]);
+    EXPECT_EQ(c.characters, characters) << c.bytes;
+  }
 }
 
 TEST(JuceBridge, EmptyTextGivesAnEmptyStringOfCapacityZero)

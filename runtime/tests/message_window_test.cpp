@@ -1,7 +1,12 @@
 #include "TrMessageWindow.h"
 
+#include "freed_memory_guard.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -164,6 +169,195 @@ TEST(MessageWindow, DestructionMessagesNeverReachTheListener)
   EXPECT_FALSE(IsWindow(window));
   pump(); // a message for a window that is gone is dropped
   EXPECT_FALSE(calledLate);
+}
+
+const Tr::TMessageWindowBlock* blockOf(HWND window)
+{
+  return reinterpret_cast<const Tr::TMessageWindowBlock*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+/** Destroys its window from inside one of its own calls, and lets the message go on. */
+class SelfDestroyingListener : public Tr::TWndMessageListener {
+public:
+  explicit SelfDestroyingListener(std::function<void(HWND)> destroy) : destroy(std::move(destroy))
+  {
+  }
+  void queueReady(HWND window) override
+  {
+    if (inQueueReady)
+      destroy(window);
+  }
+  void handleMessage(HWND window, UINT message, WPARAM, LPARAM, std::int32_t*) override
+  {
+    if (message == trigger)
+      destroy(window);
+  }
+
+  std::function<void(HWND)> destroy;
+  UINT trigger = 0;
+  bool inQueueReady = false;
+};
+
+// Deleted memory is unreadable in this program: a window procedure that read the record after
+// the window went would fault.
+TEST(MessageWindow, AListenerMayDestroyItsWindowInsideItsOwnCall)
+{
+  const UINT trigger = RegisterWindowMessageA("TrTestSelfDestroy");
+  struct Case {
+    const char* how;
+    std::function<void(HWND)> destroy;
+    bool inQueueReady;
+  };
+  const Case cases[] = {
+      {"DestroyWindow in handleMessage", [](HWND w) { DestroyWindow(w); }, false},
+      {"destroyMessageWindow in handleMessage", [](HWND w) { Tr::destroyMessageWindow(w); }, false},
+      {"destroyMessageWindow in queueReady", [](HWND w) { Tr::destroyMessageWindow(w); }, true},
+  };
+  for (const Case& c : cases) {
+    SelfDestroyingListener listener(c.destroy);
+    listener.trigger = trigger;
+    listener.inQueueReady = c.inQueueReady;
+    HWND window = Tr::createMessageWindow(Tr::TString("TrTestSelfDestroy"), &listener);
+    ASSERT_NE(nullptr, window);
+    const Tr::TMessageWindowBlock* block = blockOf(window);
+    ASSERT_NE(nullptr, block);
+    const UINT message = c.inQueueReady ? Tr::WM_TR_QUEUEREADY : trigger;
+    EXPECT_EQ(0, SendMessageW(window, message, 0, static_cast<LPARAM>(message))) << c.how;
+    EXPECT_FALSE(IsWindow(window)) << c.how;
+    EXPECT_TRUE(test::isDeleted(block)) << c.how << ": the record outlives its window";
+  }
+}
+
+/** A thread of its own that makes a message window and runs its queue until it is told to
+    close the window itself. */
+class WindowThread {
+public:
+  explicit WindowThread(Tr::TWndMessageListener* windowListener) : listener(windowListener)
+  {
+    ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread = CreateThread(nullptr, 0, &WindowThread::entry, this, 0, &threadId);
+    WaitForSingleObject(ready, 30000);
+  }
+  ~WindowThread()
+  {
+    PostThreadMessageW(threadId, closeMessage, 0, 0);
+    if (WaitForSingleObject(thread, 30000) != WAIT_OBJECT_0)
+      TerminateThread(thread, 1);
+    CloseHandle(thread);
+    CloseHandle(ready);
+  }
+  WindowThread(const WindowThread&) = delete;
+  WindowThread& operator=(const WindowThread&) = delete;
+
+  HWND window = nullptr;
+
+private:
+  static constexpr UINT closeMessage = WM_APP + 1;
+
+  static DWORD WINAPI entry(void* self)
+  {
+    auto* const me = static_cast<WindowThread*>(self);
+    me->window = Tr::createMessageWindow(Tr::TString("TrTestOtherThread"), me->listener);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE); // the queue exists before anyone posts
+    SetEvent(me->ready);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (msg.hwnd == nullptr && msg.message == closeMessage) {
+        Tr::destroyMessageWindow(me->window);
+        break;
+      }
+      DispatchMessageW(&msg);
+    }
+    return 0;
+  }
+
+  Tr::TWndMessageListener* listener;
+  HANDLE ready = nullptr;
+  HANDLE thread = nullptr;
+  DWORD threadId = 0;
+};
+
+// DestroyWindow from a thread that does not own the window is refused: the window and its
+// record stay, messages reach the class's procedure, and the owner can still close it.
+TEST(MessageWindow, ClosingFromAnotherThreadFreesNothing)
+{
+  RecordingListener listener;
+  const UINT probe = RegisterWindowMessageA("TrTestOtherThreadProbe");
+  const Tr::TMessageWindowBlock* block = nullptr;
+  {
+    WindowThread owner(&listener);
+    ASSERT_NE(nullptr, owner.window);
+    block = blockOf(owner.window);
+    ASSERT_NE(nullptr, block);
+
+    Tr::destroyMessageWindow(owner.window);
+    ASSERT_TRUE(IsWindow(owner.window));
+    EXPECT_FALSE(test::isDeleted(block));
+    EXPECT_EQ(nullptr, block->listener);
+    DWORD_PTR answer = 1;
+    EXPECT_NE(0, SendMessageTimeoutW(owner.window, probe, 1, 2, SMTO_NORMAL, 30000, &answer));
+    EXPECT_EQ(0u, answer); // the class's procedure answered
+    EXPECT_TRUE(listener.only("message " + std::to_string(probe) + " ").empty());
+  }
+  EXPECT_TRUE(test::isDeleted(block));
+}
+
+/** Runs the command line and waits for its exit code, running this thread's queue meanwhile.
+    -1 when it does not start or does not end within half a minute. */
+int runProgram(const std::string& commandLine)
+{
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::string line = commandLine;
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return -1;
+  const DWORD start = GetTickCount();
+  DWORD code = static_cast<DWORD>(-1);
+  while (GetTickCount() - start < 30000) {
+    if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 1000, QS_ALLINPUT) ==
+        WAIT_OBJECT_0) {
+      GetExitCodeProcess(process.hProcess, &code);
+      break;
+    }
+    pump();
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+std::string findWindowProgram()
+{
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path);
+  folder.erase(folder.find_last_of('\\') + 1);
+  return "\"" + folder + "tr_find_window.exe\"";
+}
+
+// Other programs find the device-change window by its name.
+TEST(MessageWindow, KeepsItsNameForOtherPrograms)
+{
+  RecordingListener listener;
+  const char* const name = "ASIODevChangeMsgQueue";
+  HWND window = Tr::openMessageWindow(&listener, Tr::TString(name));
+  ASSERT_NE(nullptr, window);
+  char text[64] = {};
+  EXPECT_EQ(static_cast<int>(std::strlen(name)), GetWindowTextA(window, text, sizeof text));
+  EXPECT_STREQ(name, text);
+
+  char handle[32];
+  std::snprintf(handle, sizeof handle, "0x%lx",
+                static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(window)));
+  const std::string findIt = findWindowProgram() + " " + name + " " + handle;
+  EXPECT_EQ(0, runProgram(findIt));
+  pump();
+  EXPECT_EQ(std::vector<std::string>{"queueReady"}, listener.only("queueReady"));
+
+  Tr::destroyMessageWindow(window);
+  EXPECT_EQ(1, runProgram(findIt));
 }
 
 TEST(MessageWindow, NullWindows)

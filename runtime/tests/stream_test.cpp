@@ -99,6 +99,31 @@ TEST(BMemOutputStream, GrowsExactlyFirstThenByTheIncrementOrTheNeed)
   }
 }
 
+// Deleted memory is unreadable in this program: bytes copied from a buffer after it was given
+// up would fault, not just come out wrong.
+TEST(BMemOutputStream, ItsOwnBytesCanBeWrittenIntoIt)
+{
+  struct Case {
+    int reserve;
+    int from;
+    int count;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {0, 0, 16, "abcdefghijklmnopabcdefghijklmnop"}, // grows from 16 to 32
+      {0, 4, 8, "abcdefghijklmnopefghijkl"},          // grows by the increment
+      {0, 15, 1, "abcdefghijklmnopp"},
+      {64, 0, 16, "abcdefghijklmnopabcdefghijklmnop"}, // fits: no growth
+  };
+  for (const Case& c : cases) {
+    BMemOutputStream stream(8);
+    stream.reserve(c.reserve);
+    ASSERT_TRUE(stream.write("abcdefghijklmnop", 16));
+    ASSERT_TRUE(stream.write(stream.getData() + c.from, c.count));
+    EXPECT_EQ(contentsOf(stream), c.expected) << c.from << " " << c.count;
+  }
+}
+
 TEST(BMemOutputStream, WritingNothingAllocatesNothing)
 {
   BMemOutputStream stream(16);

@@ -34,10 +34,14 @@ bool joinAll(Workers& workers)
 }
 
 // A read-modify-write with a pause inside, so that two threads in it at once lose an update.
+// The pause spins: giving up the processor would hand it to whatever else keeps the machine
+// busy, and the workers would take minutes instead of running against each other.
 void slowIncrement(volatile int& counter)
 {
   const int value = counter;
-  SwitchToThread();
+  for (int i = 0; i < 200; i++) {
+    YieldProcessor();
+  }
   counter = value + 1;
 }
 
@@ -47,15 +51,22 @@ TEST(BLock, KeepsOneThreadAtATime)
 {
   Tr::BLock lock;
   volatile int counter = 0;
+  std::atomic<int> inside{0};
+  std::atomic<int> together{0};
   Workers workers;
   startWorkers(workers, 4, [&](int) {
     for (int i = 0; i < 2000; i++) {
       lock.lock();
+      if (inside++ != 0) {
+        together++;
+      }
       slowIncrement(counter);
+      inside--;
       lock.unlock();
     }
   });
   ASSERT_TRUE(joinAll(workers));
+  EXPECT_EQ(together, 0);
   EXPECT_EQ(counter, 4 * 2000);
 }
 
@@ -259,9 +270,11 @@ TEST(BRWLock, UnderContentionNoUpdateIsLost)
       rw.unlockRead();
     }
   });
-  Sleep(400);
+  // Until both sides have had many turns, however long a busy machine makes that.
+  const bool enough = waitUntil([&] { return writes >= 100 && reads >= 100; });
   stop = true;
   ASSERT_TRUE(joinAll(workers)) << "a thread hangs in the lock";
+  EXPECT_TRUE(enough) << writes << " writes, " << reads << " reads";
 
   EXPECT_EQ(violations, 0);
   EXPECT_GT(writes, 0);

@@ -1,6 +1,7 @@
 #include "TrClock.h"
 #include "TrThread.h"
 
+#include "system_clock.h"
 #include "worker.h"
 
 #include <gtest/gtest.h>
@@ -103,6 +104,9 @@ TEST(BThread, AThreadThatEndsByItselfTellsItsListener)
   EXPECT_EQ(thread.stopRequestTime, 0u);
 }
 
+// The tests that expect a thread to end when asked hold the library clock: the stop's deadline
+// then cannot pass while a busy machine keeps the thread from running.
+
 TEST(BThread, StartsOnceAtATimeAndAfreshAfterItsEnd)
 {
   std::atomic<int> runs{0};
@@ -110,10 +114,11 @@ TEST(BThread, StartsOnceAtATimeAndAfreshAfterItsEnd)
   Work work([&](BThread& t) {
     requestedAtStart = t.stopRequested.load();
     runs++;
-    t.stopEvent.wait(10000);
+    t.stopEvent.wait(20000);
   });
   BThread thread;
   thread.runnable = &work;
+  test::HeldClock clock;
   for (int round = 1; round <= 2; round++) {
     ASSERT_TRUE(thread.start());
     EXPECT_FALSE(thread.start());
@@ -136,6 +141,7 @@ TEST(BThread, AThreadThatHonoursTheStopIsNotKilled)
   BThread thread;
   thread.runnable = &work;
   thread.listener = &listener;
+  test::HeldClock clock;
   ASSERT_TRUE(thread.start());
   EXPECT_TRUE(thread.stop());
   EXPECT_TRUE(finished);
@@ -143,6 +149,8 @@ TEST(BThread, AThreadThatHonoursTheStopIsNotKilled)
   ASSERT_TRUE(waitUntil([&] { return listener.told == 1; }));
 }
 
+// The stopper runs on a worker of its own against a held clock: the test moves the clock and
+// sees the thread still alive at the deadline and killed one millisecond past it.
 TEST(BThread, AThreadThatIgnoresTheStopIsKilledHalfASecondAfterTheRequest)
 {
   Work work(&ignoreTheStop);
@@ -154,14 +162,25 @@ TEST(BThread, AThreadThatIgnoresTheStopIsKilledHalfASecondAfterTheRequest)
   void* const handle = thread.threadHandle;
   const std::uint32_t id = thread.threadId;
 
-  const std::uint32_t before = Tr::getMilliseconds();
-  EXPECT_FALSE(thread.stop());
-  const std::uint32_t elapsed = Tr::getMilliseconds() - before;
-  EXPECT_GE(elapsed, 500u); // the request was made after before
-  EXPECT_LT(elapsed, 5000u);
+  test::HeldClock clock;
+  const std::uint32_t requestedAt = clock.now();
+  std::atomic<int> stopResult{-1};
+  {
+    test::Worker stopper([&] { stopResult = thread.stop() ? 1 : 0; });
+    for (const std::uint32_t after : {0u, 499u, 500u}) {
+      clock.set(requestedAt + after);
+      ASSERT_TRUE(clock.waitForReadings(2)) << "gave up " << after << " ms after the request";
+      EXPECT_EQ(stopResult, -1);
+      EXPECT_TRUE(thread.isRunning());
+    }
+    clock.set(requestedAt + 501);
+    ASSERT_TRUE(stopper.join(20000));
+  }
+  EXPECT_EQ(stopResult, 0);
+  EXPECT_EQ(thread.stopRequestTime, requestedAt);
 
   EXPECT_FALSE(thread.isRunning());
-  EXPECT_EQ(WaitForSingleObject(handle, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(handle, 20000), WAIT_OBJECT_0);
   EXPECT_EQ(thread.threadHandle, handle);
   EXPECT_EQ(thread.threadId, id);
   EXPECT_EQ(listener.told, 0);
@@ -175,21 +194,33 @@ TEST(BThread, AThreadThatIgnoresTheStopIsKilledHalfASecondAfterTheRequest)
   EXPECT_TRUE(ranAgain);
 }
 
+// Asked 700 ms after the request, the wait gives the thread until 800 ms after it: 100 ms more,
+// not a fresh half second and not none at all.
 TEST(BThread, AWaitThatBeginsLateStillGivesTheThreadAboutATenthOfASecond)
 {
   Work work(&ignoreTheStop);
   BThread thread;
   thread.runnable = &work;
   ASSERT_TRUE(thread.start());
+
+  test::HeldClock clock;
   thread.requestStop();
   const std::uint32_t requestedAt = thread.stopRequestTime;
-  Tr::sleepMs(700);
-
-  const std::uint32_t before = Tr::getMilliseconds();
-  EXPECT_FALSE(thread.stop());
-  const std::uint32_t elapsed = Tr::getMilliseconds() - before;
-  EXPECT_GE(elapsed, 100u);
-  EXPECT_LT(elapsed, 450u); // well short of a fresh half second
+  EXPECT_EQ(requestedAt, clock.now());
+  clock.set(requestedAt + 700);
+  std::atomic<int> stopResult{-1};
+  {
+    test::Worker stopper([&] { stopResult = thread.stop() ? 1 : 0; });
+    for (const std::uint32_t after : {700u, 799u, 800u}) {
+      clock.set(requestedAt + after);
+      ASSERT_TRUE(clock.waitForReadings(2)) << "gave up " << after << " ms after the request";
+      EXPECT_EQ(stopResult, -1);
+      EXPECT_TRUE(thread.isRunning());
+    }
+    clock.set(requestedAt + 801);
+    ASSERT_TRUE(stopper.join(20000)) << "still waiting 801 ms after the request";
+  }
+  EXPECT_EQ(stopResult, 0);
   EXPECT_EQ(thread.stopRequestTime, requestedAt);
   EXPECT_FALSE(thread.isRunning());
 }
@@ -202,40 +233,41 @@ TEST(BThread, LaterRequestsKeepTheFirstTimeAndSetTheEventAgain)
   EXPECT_EQ(thread.stopRequested, 0);
   thread.stopEvent.reset();
 
+  test::HeldClock clock;
   thread.requestStop();
   const std::uint32_t first = thread.stopRequestTime;
+  EXPECT_EQ(first, clock.now());
   EXPECT_EQ(thread.stopRequested, 1);
   EXPECT_TRUE(thread.stopEvent.wait(0));
   thread.stopEvent.reset();
-  Tr::sleepMs(30);
+  clock.set(first + 30);
   thread.requestStop();
   EXPECT_EQ(thread.stopRequestTime, first);
   EXPECT_TRUE(thread.stopEvent.wait(0));
 }
 
+// With the clock held, a thread that waited for itself would wait for ever: its listener would
+// never be told.
 TEST(BThread, TheThreadMayStopItself)
 {
   std::atomic<bool> stopResult{false};
   std::atomic<bool> waitResult{false};
   std::atomic<int> requested{0};
-  std::atomic<std::uint32_t> took{0xFFFFFFFF};
   Work work([&](BThread& t) {
-    const std::uint32_t before = Tr::getMilliseconds();
     stopResult = t.stop();
     waitResult = t.waitForStop();
-    took = Tr::getMilliseconds() - before;
     requested = t.stopRequested.load();
   });
   Told listener;
   BThread thread;
   thread.runnable = &work;
   thread.listener = &listener;
+  test::HeldClock clock;
   ASSERT_TRUE(thread.start());
-  ASSERT_TRUE(waitUntil([&] { return listener.told == 1; })); // not killed
+  ASSERT_TRUE(waitUntil([&] { return listener.told == 1; })); // not killed, did not wait
   EXPECT_TRUE(stopResult);
   EXPECT_TRUE(waitResult);
   EXPECT_EQ(requested, 1);
-  EXPECT_LT(took, 400u); // it did not wait for itself
 }
 
 namespace {
@@ -251,7 +283,10 @@ void note(const std::string& what)
 
 class SelfDeleting : public BThread {
 public:
-  explicit SelfDeleting(Tr::BEvent& deletedEvent) : deleted(deletedEvent) {}
+  SelfDeleting(Tr::BEvent& mayEndEvent, Tr::BEvent& deletedEvent)
+      : mayEnd(mayEndEvent), deleted(deletedEvent)
+  {
+  }
   ~SelfDeleting() override
   {
     note("deleted");
@@ -260,30 +295,73 @@ public:
   void run() override
   {
     stopEvent.wait();
-    Tr::sleepMs(200);
+    mayEnd.wait(20000);
   }
 
 private:
+  Tr::BEvent& mayEnd;
+  Tr::BEvent& deleted;
+};
+
+// Ends the moment it sees the request, and deletes itself.
+class Spinning : public BThread {
+public:
+  Spinning(Tr::BEvent& spinningEvent, Tr::BEvent& deletedEvent)
+      : spinning(spinningEvent), deleted(deletedEvent)
+  {
+  }
+  ~Spinning() override { deleted.set(); }
+  void run() override
+  {
+    spinning.set();
+    while (stopRequested == 0) {
+      YieldProcessor();
+    }
+  }
+
+private:
+  Tr::BEvent& spinning;
   Tr::BEvent& deleted;
 };
 
 } // namespace
 
+// The thread waits for the test's word after the stop, so stop() returning first shows that it
+// did not wait (with the clock held, a wait would only end in a kill, and nothing is deleted).
 TEST(BThread, AnAutoDeletingThreadDeletesItselfAfterTellingItsListener)
 {
   order.clear();
+  Tr::BEvent mayEnd;
   Tr::BEvent deleted;
   Told listener;
   listener.onTold = [](BThread&) { note("told"); };
-  auto* thread = new SelfDeleting(deleted);
+  auto* thread = new SelfDeleting(mayEnd, deleted);
   thread->autoDelete = 1;
   thread->listener = &listener;
+  test::HeldClock clock;
   ASSERT_TRUE(thread->start());
   EXPECT_TRUE(thread->stop());
-  EXPECT_FALSE(deleted.wait(0)); // stop did not wait for it
-  ASSERT_TRUE(deleted.wait(10000));
+  EXPECT_FALSE(deleted.wait(0));
+  mayEnd.set();
+  ASSERT_TRUE(deleted.wait(20000));
   const std::lock_guard<std::mutex> guard(orderMutex);
   EXPECT_EQ(order, (std::vector<std::string>{"told", "deleted"}));
+}
+
+// Deleted memory is unreadable in this program: a stop() that touched the object after its
+// request could be seen would fault here.
+TEST(BThread, StoppingAThreadThatDeletesItselfAtOnceTouchesNothingAfterTheRequest)
+{
+  for (int round = 0; round < 200; round++) {
+    Tr::BEvent spinning;
+    Tr::BEvent deleted;
+    auto* thread = new Spinning(spinning, deleted);
+    thread->autoDelete = 1;
+    ASSERT_TRUE(thread->start());
+    ASSERT_TRUE(spinning.wait(20000));
+    EXPECT_TRUE(thread->stop());
+    ASSERT_TRUE(deleted.wait(20000)) << "round " << round;
+  }
 }
 
 TEST(BThread, TheListenerIsToldAfterTheLockIsReleased)
@@ -295,14 +373,14 @@ TEST(BThread, TheListenerIsToldAfterTheLockIsReleased)
       t.lock.lock();
       t.lock.unlock();
     });
-    lockWasFree = other.join(3000);
+    lockWasFree = other.join(20000);
   };
   Work work([](BThread&) {});
   BThread thread;
   thread.runnable = &work;
   thread.listener = &listener;
   ASSERT_TRUE(thread.start());
-  ASSERT_TRUE(waitUntil([&] { return listener.told == 1; }, 10000));
+  ASSERT_TRUE(waitUntil([&] { return listener.told == 1; }, 30000));
   EXPECT_TRUE(lockWasFree);
 }
 
@@ -325,22 +403,75 @@ TEST(BThread, TheListenerMayStartTheThreadAgain)
   ASSERT_TRUE(waitUntil([&] { return !thread.isRunning(); }));
 }
 
+namespace {
+
+// Says when it begins to go; the BThread part is still whole then.
+class Announcing : public BThread {
+public:
+  Announcing(const char* threadName, Tr::BEvent& deletingEvent)
+      : BThread(threadName), deleting(deletingEvent)
+  {
+  }
+  ~Announcing() override { deleting.set(); }
+
+private:
+  Tr::BEvent& deleting;
+};
+
+} // namespace
+
+// The listener reads the object only once its deletion has begun: a destructor that did not
+// wait for the thread would free it under the listener (and deleted memory faults here).
 TEST(BThread, DeletingTheObjectWaitsUntilItsThreadIsDoneWithIt)
 {
+  Tr::BEvent deleting;
   std::atomic<bool> listenerDone{false};
   Told listener;
   listener.onTold = [&](BThread& t) {
-    Tr::sleepMs(100);
+    deleting.wait(20000);
     listenerDone = std::strcmp(t.name.text(), "still here") == 0;
   };
   Work work([](BThread&) {});
-  auto* thread = new BThread("still here");
+  auto* thread = new Announcing("still here", deleting);
   thread->runnable = &work;
   thread->listener = &listener;
   ASSERT_TRUE(thread->start());
   ASSERT_TRUE(waitUntil([&] { return !thread->isRunning(); }));
   delete thread;
   EXPECT_TRUE(listenerDone);
+}
+
+// The listener sends a message to a window of the thread that deletes the object, which does
+// not answer while it is in the destructor: the destructor gives the thread the stop deadline
+// and then kills it, instead of both waiting for each other for ever.
+TEST(BThread, DeletingTheObjectWhileItsListenerWaitsForTheDeletingThreadReturns)
+{
+  Tr::BEvent listenerSending;
+  std::atomic<bool> listenerAnswered{false};
+  std::atomic<bool> deleted{false};
+  Told listener;
+  HWND window = nullptr;
+  listener.onTold = [&](BThread&) {
+    listenerSending.set();
+    SendMessageW(window, WM_NULL, 0, 0);
+    listenerAnswered = true;
+  };
+  Work work([](BThread&) {});
+  test::Worker owner([&] {
+    window = CreateWindowExA(0, "STATIC", "TrTestDeletingThread", 0, 0, 0, 0, 0, nullptr, nullptr,
+                             nullptr, nullptr);
+    auto* thread = new BThread;
+    thread->runnable = &work;
+    thread->listener = &listener;
+    if (window == nullptr || !thread->start() || !listenerSending.wait(20000))
+      return;
+    delete thread; // this thread dispatches no message meanwhile
+    deleted = true;
+    DestroyWindow(window);
+  });
+  ASSERT_TRUE(owner.join(30000)) << "the destructor waits for its listener for ever";
+  EXPECT_TRUE(deleted);
+  EXPECT_FALSE(listenerAnswered);
 }
 
 TEST(BThread, DeletingARunningThreadStopsIt)
@@ -352,6 +483,7 @@ TEST(BThread, DeletingARunningThreadStopsIt)
   });
   auto* thread = new BThread;
   thread->runnable = &work;
+  test::HeldClock clock;
   ASSERT_TRUE(thread->start());
   delete thread;
   EXPECT_TRUE(finished);
@@ -366,7 +498,7 @@ TEST(BThread, AThreadThatNoLongerOwnsTheObjectLeavesItAlone)
   thread.listener = &listener;
   ASSERT_TRUE(thread.start());
   void* const handle = thread.threadHandle;
-  ASSERT_EQ(WaitForSingleObject(handle, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(handle, 20000), WAIT_OBJECT_0);
 
   EXPECT_EQ(listener.told, 0);
   EXPECT_TRUE(thread.isRunning());

@@ -9,7 +9,8 @@
 namespace test {
 
 /** Runs body on a thread of its own. A worker that is still running when it goes is
-    terminated, so that a test whose threads hang fails instead of hanging. */
+    terminated, so that a test whose threads hang fails instead of hanging. The time limits
+    only tell a hang from a busy machine, so they are generous. */
 class Worker {
 public:
   explicit Worker(std::function<void()> body) : work(std::move(body))
@@ -19,7 +20,7 @@ public:
   ~Worker()
   {
     if (handle != nullptr) {
-      if (!join(10000)) {
+      if (!join(guardMs)) {
         TerminateThread(handle, 1);
       }
       CloseHandle(handle);
@@ -29,8 +30,10 @@ public:
   Worker& operator=(const Worker&) = delete;
 
   bool started() const { return handle != nullptr; }
+  static constexpr std::uint32_t guardMs = 30000;
+
   /** True when the thread has ended within timeoutMs. */
-  bool join(std::uint32_t timeoutMs = 10000)
+  bool join(std::uint32_t timeoutMs = guardMs)
   {
     return WaitForSingleObject(handle, timeoutMs) == WAIT_OBJECT_0;
   }
@@ -47,7 +50,8 @@ private:
 };
 
 /** Polls condition every millisecond until it holds or timeoutMs have passed. */
-inline bool waitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMs = 5000)
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::uint32_t timeoutMs = Worker::guardMs)
 {
   const DWORD start = GetTickCount();
   while (!condition()) {

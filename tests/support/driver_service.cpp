@@ -12,11 +12,17 @@ std::string failure(const char* what)
   return text;
 }
 
+// Only guards against a driver that never stops or a service that never goes: on a busy
+// machine an unload can take seconds, and a service deleted while it still runs stays marked
+// for deletion, so that the next test could not install it again.
+constexpr DWORD serviceGuardMs = 30000;
+
 void stopAndDelete(SC_HANDLE service)
 {
   SERVICE_STATUS status = {};
   if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-    for (int i = 0; i < 100 && status.dwCurrentState != SERVICE_STOPPED; i++) {
+    const DWORD start = GetTickCount();
+    while (status.dwCurrentState != SERVICE_STOPPED && GetTickCount() - start < serviceGuardMs) {
       Sleep(20);
       if (!QueryServiceStatus(service, &status)) {
         break;
@@ -24,6 +30,20 @@ void stopAndDelete(SC_HANDLE service)
     }
   }
   DeleteService(service);
+}
+
+// Waits until the service manager no longer knows the name.
+void waitUntilGone(SC_HANDLE manager, const std::string& name)
+{
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < serviceGuardMs) {
+    SC_HANDLE service = OpenServiceA(manager, name.c_str(), SERVICE_QUERY_STATUS);
+    if (service == nullptr) {
+      return;
+    }
+    CloseServiceHandle(service);
+    Sleep(20);
+  }
 }
 
 } // namespace
@@ -97,6 +117,7 @@ void DriverService::removeLeftover(const std::string& name)
   if (service != nullptr) {
     stopAndDelete(service);
     CloseServiceHandle(service);
+    waitUntilGone(manager, name);
   }
   CloseServiceHandle(manager);
 }
