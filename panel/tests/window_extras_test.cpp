@@ -1,13 +1,143 @@
-// What the real program shows besides its controls: the controls' tooltips.
+// What the real program shows besides its controls: the program's icon (in the program file,
+// on its window and its window class) and the controls' tooltips.
 #include "process_test_support.h"
+#include "resource.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 #include <windows.h>
 
 namespace {
+
+// The icon directory of a group icon resource, as the resource compiler writes it.
+#pragma pack(push, 2)
+struct GroupIconEntry {
+  BYTE width, height, colourCount, reserved;
+  WORD planes, bitCount;
+  DWORD bytes;
+  WORD id;
+};
+struct GroupIconHeader {
+  WORD reserved, type, count;
+};
+#pragma pack(pop)
+
+/** Fenwick.exe's resources, without running it. */
+class ProgramFile {
+public:
+  ProgramFile()
+      : module(LoadLibraryExW(test::besideThisProgram(L"Fenwick.exe").c_str(), nullptr,
+                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE))
+  {
+  }
+  ~ProgramFile()
+  {
+    if (module != nullptr)
+      FreeLibrary(module);
+  }
+  ProgramFile(const ProgramFile&) = delete;
+  ProgramFile& operator=(const ProgramFile&) = delete;
+
+  /** (edge in pixels, bits per pixel) of each entry of the group icon. */
+  std::vector<std::pair<int, int>> iconSizes(int id) const
+  {
+    std::vector<std::pair<int, int>> sizes;
+    HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14));
+    if (group == nullptr)
+      return sizes;
+    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+    GroupIconHeader header;
+    std::memcpy(&header, data, sizeof header);
+    for (WORD i = 0; i < header.count; ++i) {
+      GroupIconEntry entry;
+      std::memcpy(&entry, data + sizeof header + i * sizeof entry, sizeof entry);
+      sizes.emplace_back(entry.width == 0 ? 256 : entry.width, entry.bitCount);
+    }
+    return sizes;
+  }
+
+  /** The icon that Windows takes from the file for a square of that size; the caller owns it. */
+  HICON loadIcon(int size) const
+  {
+    return static_cast<HICON>(
+        LoadImageW(module, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, size, size, 0));
+  }
+
+  HMODULE module;
+};
+
+BOOL CALLBACK keepFirstName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found)
+{
+  *reinterpret_cast<LPWSTR*>(found) = name;
+  return FALSE;
+}
+
+/** The icon drawn onto a grey square, as 32-bit pixels. Empty when it cannot be drawn. */
+std::vector<uint32_t> pixelsOf(HICON icon, int size)
+{
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = size;
+  info.bmiHeader.biHeight = -size;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  std::vector<uint32_t> pixels;
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    auto* p = static_cast<uint32_t*>(bits);
+    std::fill(p, p + size * size, 0x00808080u);
+    if (DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL)) {
+      GdiFlush();
+      pixels.assign(p, p + size * size);
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(dc);
+  return pixels;
+}
+
+int iconEdge(HICON icon)
+{
+  ICONINFO info = {};
+  if (!GetIconInfo(icon, &info))
+    return 0;
+  BITMAP bitmap = {};
+  GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor != nullptr)
+    DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return bitmap.bmWidth;
+}
+
+TEST(FenwickIcon, ProgramFileCarriesItsIconInTheSizesWindowsUses)
+{
+  ProgramFile file;
+  ASSERT_NE(nullptr, file.module);
+  const std::vector<std::pair<int, int>> expected = {{16, 32}, {32, 32}, {48, 32}, {256, 32}};
+  EXPECT_EQ(expected, file.iconSizes(IDI_PROGRAM));
+  EXPECT_EQ(expected, file.iconSizes(IDI_PROGRAM_SMALL));
+
+  // The shell shows a program file's first group icon.
+  LPWSTR first = nullptr;
+  EnumResourceNamesW(file.module, MAKEINTRESOURCEW(14), &keepFirstName,
+                     reinterpret_cast<LONG_PTR>(&first));
+  EXPECT_TRUE(IS_INTRESOURCE(first));
+  EXPECT_EQ(IDI_PROGRAM, reinterpret_cast<uintptr_t>(first));
+
+  // The largest entry is PNG, which the system reads as well.
+  HICON largest = file.loadIcon(256);
+  ASSERT_NE(nullptr, largest);
+  EXPECT_EQ(256, iconEdge(largest));
+  DestroyIcon(largest);
+}
 
 class FenwickWindow : public testing::Test {
 protected:
@@ -29,6 +159,35 @@ protected:
   test::Process app{test::besideThisProgram(L"Fenwick.exe"), L""};
   HWND window = nullptr;
 };
+
+TEST_F(FenwickWindow, WindowAndItsClassShowTheProgramsIcon)
+{
+  ProgramFile file;
+  ASSERT_NE(nullptr, file.module);
+  const int big = GetSystemMetrics(SM_CXICON);
+  const int small = GetSystemMetrics(SM_CXSMICON);
+  const struct {
+    const char* what;
+    HICON icon;
+    int size;
+  } icons[] = {
+      {"WM_GETICON ICON_BIG",
+       reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_BIG, 0)), big},
+      {"WM_GETICON ICON_SMALL",
+       reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_SMALL, 0)), small},
+      {"GCLP_HICON", reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICON)), big},
+      {"GCLP_HICONSM", reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICONSM)), small},
+  };
+  for (const auto& i : icons) {
+    SCOPED_TRACE(i.what);
+    ASSERT_NE(nullptr, i.icon);
+    HICON own = file.loadIcon(i.size);
+    const std::vector<uint32_t> expected = pixelsOf(own, i.size);
+    DestroyIcon(own);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(expected, pixelsOf(i.icon, i.size));
+  }
+}
 
 /** The visible tooltip windows of the process, after the time a tooltip takes to come or go
     (30 s at most). */
