@@ -6,6 +6,16 @@
 
 #include <windows.h>
 
+namespace {
+
+HANDLE loadProgramIcon(int widthMetric, int heightMetric)
+{
+  return LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
+                    GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR);
+}
+
+} // namespace
+
 ASIOWindow::ASIOWindow(const juce::String& title) : BWindow(title)
 {
   setBackgroundColour(juce::Colours::black);
@@ -34,17 +44,13 @@ void ASIOWindow::setNativeIcons()
   if (peer == nullptr)
     return;
   const auto window = static_cast<HWND>(peer->getNativeHandle());
-  // Shared icons belong to the system, which keeps one of each size for the program's run.
-  const HINSTANCE module = GetModuleHandleW(nullptr);
-  const struct {
-    WPARAM which;
-    int widthMetric, heightMetric;
-  } kinds[] = {{ICON_BIG, SM_CXICON, SM_CYICON}, {ICON_SMALL, SM_CXSMICON, SM_CYSMICON}};
-  for (const auto& kind : kinds) {
-    HANDLE icon = LoadImageW(module, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
-                             GetSystemMetrics(kind.widthMetric),
-                             GetSystemMetrics(kind.heightMetric), LR_SHARED);
-    if (icon != nullptr)
-      SendMessageW(window, WM_SETICON, kind.which, reinterpret_cast<LPARAM>(icon));
-  }
+  // Loaded once and kept for the program's run, since the window may need them again for a new
+  // peer up to its end. Not shared icons: the system's cache of those hands out the first size
+  // loaded whatever size is asked for.
+  static const HANDLE big = loadProgramIcon(SM_CXICON, SM_CYICON);
+  static const HANDLE small = loadProgramIcon(SM_CXSMICON, SM_CYSMICON);
+  if (big != nullptr)
+    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  if (small != nullptr)
+    SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }

@@ -76,8 +76,9 @@ BOOL CALLBACK keepFirstName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found)
   return FALSE;
 }
 
-/** The icon drawn onto a grey square, as 32-bit pixels. Empty when it cannot be drawn. */
-std::vector<uint32_t> pixelsOf(HICON icon, int size)
+/** The icon drawn onto a square of the background colour, as 32-bit pixels. Empty when it
+    cannot be drawn. */
+std::vector<uint32_t> pixelsOf(HICON icon, int size, uint32_t background = 0x00808080u)
 {
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -92,7 +93,7 @@ std::vector<uint32_t> pixelsOf(HICON icon, int size)
   if (bitmap != nullptr) {
     HGDIOBJ old = SelectObject(dc, bitmap);
     auto* p = static_cast<uint32_t*>(bits);
-    std::fill(p, p + size * size, 0x00808080u);
+    std::fill(p, p + size * size, background & 0x00FFFFFFu);
     if (DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL)) {
       GdiFlush();
       pixels.assign(p, p + size * size);
@@ -164,6 +165,8 @@ TEST_F(FenwickWindow, WindowAndItsClassShowTheProgramsIcon)
 {
   ProgramFile file;
   ASSERT_NE(nullptr, file.module);
+  // The window's own icons come in the sizes the system draws; the class's are what JUCE took
+  // from the program file, both in the large size.
   const int big = GetSystemMetrics(SM_CXICON);
   const int small = GetSystemMetrics(SM_CXSMICON);
   const struct {
@@ -176,17 +179,89 @@ TEST_F(FenwickWindow, WindowAndItsClassShowTheProgramsIcon)
       {"WM_GETICON ICON_SMALL",
        reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_SMALL, 0)), small},
       {"GCLP_HICON", reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICON)), big},
-      {"GCLP_HICONSM", reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICONSM)), small},
+      {"GCLP_HICONSM", reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICONSM)), big},
   };
   for (const auto& i : icons) {
     SCOPED_TRACE(i.what);
     ASSERT_NE(nullptr, i.icon);
+    EXPECT_EQ(i.size, iconEdge(i.icon));
     HICON own = file.loadIcon(i.size);
     const std::vector<uint32_t> expected = pixelsOf(own, i.size);
     DestroyIcon(own);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(expected, pixelsOf(i.icon, i.size));
   }
+}
+
+/** The screen's pixels in the rectangle, as 32-bit values, rows from the top. */
+std::vector<uint32_t> screenPixels(const RECT& r)
+{
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  std::vector<uint32_t> pixels;
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    if (BitBlt(dc, 0, 0, w, h, screen, r.left, r.top, SRCCOPY)) {
+      GdiFlush();
+      pixels.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + w * h);
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+bool nearlyEqual(uint32_t a, uint32_t b)
+{
+  for (int shift : {0, 8, 16})
+    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 6)
+      return false;
+  return true;
+}
+
+TEST_F(FenwickWindow, TitleBarShowsTheSmallIcon)
+{
+  SetForegroundWindow(window);
+  RECT r;
+  GetWindowRect(window, &r);
+  const RECT titleBar = {r.left, r.top, r.right, r.top + test::kBorder + test::kTitleBar};
+  const int w = titleBar.right - titleBar.left, h = titleBar.bottom - titleBar.top;
+
+  // The icon as it looks on the title bar's own colour, taken where nothing else is drawn.
+  ProgramFile file;
+  HICON icon = file.loadIcon(16);
+  ASSERT_NE(nullptr, icon);
+  std::vector<uint32_t> shot;
+  int found = 0;
+  for (int attempt = 0; attempt < 100 && found == 0; ++attempt) {
+    if (attempt > 0)
+      Sleep(100); // until the window has painted itself
+    shot = screenPixels(titleBar);
+    ASSERT_EQ(static_cast<size_t>(w * h), shot.size());
+    const std::vector<uint32_t> expected = pixelsOf(icon, 16, shot[3 * w + 3]);
+    ASSERT_FALSE(expected.empty());
+    for (int y = 0; y + 16 <= h; ++y) {
+      for (int x = 0; x + 16 <= w; ++x) {
+        bool same = true;
+        for (int i = 0; same && i < 16 * 16; ++i)
+          same = nearlyEqual(expected[i], shot[(y + i / 16) * w + x + i % 16]);
+        found += same ? 1 : 0;
+      }
+    }
+  }
+  DestroyIcon(icon);
+  EXPECT_EQ(1, found);
 }
 
 /** The visible tooltip windows of the process, after the time a tooltip takes to come or go
