@@ -7,24 +7,32 @@
 
 namespace {
 
-/** The argument as a device index: decimal digits alone, within int32. A lone "-", or a
-    number past 2^31 - 1 (which the plain conversion would wrap), is no index. */
+/** The argument as a device index, read as Tr::TString::parseInt reads it: blanks and control
+    characters before the number are skipped, and the first of them after it ends the number
+    (" 1" and "1 x" are 1). Its two readings that name no index are refused: a number without
+    any digit (a lone "-", or blanks alone), which it takes as 0, and one past 2^31 - 1, which
+    it wraps. */
 bool parseDeviceIndex(const Tr::TString& word, int& index)
 {
-  const char* p = word.text();
+  int value = 0;
+  if (!word.parseInt(0, value))
+    return false;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(word.text());
+  while (*p != 0 && *p <= 0x20)
+    ++p;
   if (*p == '-')
     ++p;
-  if (*p == 0)
-    return false;
-  long long value = 0;
-  for (; *p != 0; ++p) {
-    if (*p < '0' || *p > '9')
-      return false;
-    value = value * 10 + (*p - '0');
-    if (value > 2147483647LL)
+  long long magnitude = 0;
+  int digits = 0;
+  for (; *p > 0x20; ++p, ++digits) {
+    magnitude = magnitude * 10 + (*p - '0');
+    if (magnitude > 2147483647LL)
       return false;
   }
-  return word.parseInt(0, index);
+  if (digits == 0)
+    return false;
+  index = value;
+  return true;
 }
 
 } // namespace

@@ -8,6 +8,7 @@ JUCEMarlowApplication::~JUCEMarlowApplication() = default;
 
 void JUCEMarlowApplication::initialise(const juce::String& commandLine)
 {
+  tooltipWindow = std::make_unique<juce::TooltipWindow>();
   const juce::String title("Halden ASIO");
   window = std::make_unique<ASIOWindow>(title);
   window->initialise(commandLine, false, false);
@@ -18,6 +19,7 @@ void JUCEMarlowApplication::initialise(const juce::String& commandLine)
 void JUCEMarlowApplication::shutdown()
 {
   window.reset();
+  tooltipWindow.reset();
 }
 
 const juce::String JUCEMarlowApplication::getApplicationName()

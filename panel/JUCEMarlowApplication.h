@@ -21,6 +21,8 @@ public:
 
 private:
   std::unique_ptr<BWindow> window;
+  /** Shows the tooltips of every component of the program; JUCE wants one per application. */
+  std::unique_ptr<juce::TooltipWindow> tooltipWindow;
 
   JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(JUCEMarlowApplication)
 };

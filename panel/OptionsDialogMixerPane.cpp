@@ -467,9 +467,11 @@ void OptionsDialogMixerPane::buttonClicked(juce::Button* button)
                  "]\n\nPlease reinstall the software with Firewire Driver selected.");
     return;
   }
+  // The path goes as UTF-16: the ANSI call would read its UTF-8 bytes in the code page, and
+  // a folder name outside ASCII would name a file that is not there.
   const HINSTANCE result =
-      ShellExecuteA(GetForegroundWindow(), nullptr, meter.getFullPathName().toRawUTF8(), nullptr,
-                    nullptr, SW_SHOW);
+      ShellExecuteW(GetForegroundWindow(), nullptr, meter.getFullPathName().toWideCharPointer(),
+                    nullptr, nullptr, SW_SHOW);
   if (reinterpret_cast<std::uintptr_t>(result) <= 32)
     showErrorBox("Error: could not run Ravelin tool.");
 }

@@ -20,3 +20,8 @@ std::unique_ptr<juce::Drawable> loadDrawableByFileName(const juce::String& fileN
     a drawable (asDrawable) or through JUCE's image cache. */
 ResourcePicture loadResourceDrawable(const juce::String& type, const juce::String& name,
                                      bool asDrawable);
+
+/** The entry of the program's icon resource `id` that Windows picks for a square of `size`
+    pixels, as an image of that entry's own size. 32-bit bitmap and PNG entries are read;
+    anything else, or a missing icon, gives an invalid image. */
+juce::Image loadResourceIcon(int id, int size);

@@ -42,6 +42,10 @@ class Canvas:
                     self.blend(x, y, rgb, cover * opacity)
 
     def png(self, path, with_alpha):
+        with open(path, "wb") as f:
+            f.write(self.png_bytes(with_alpha))
+
+    def png_bytes(self, with_alpha):
         rows = []
         for y in range(self.h):
             row = bytearray([0])
@@ -56,11 +60,10 @@ class Canvas:
             body = kind + data
             return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
 
-        with open(path, "wb") as f:
-            f.write(b"\x89PNG\r\n\x1a\n")
-            f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", self.w, self.h, 8, colour_type, 0, 0, 0)))
-            f.write(chunk(b"IDAT", zlib.compress(b"".join(rows), 9)))
-            f.write(chunk(b"IEND", b""))
+        return (b"\x89PNG\r\n\x1a\n"
+                + chunk(b"IHDR", struct.pack(">IIBBBBB", self.w, self.h, 8, colour_type, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(b"".join(rows), 9))
+                + chunk(b"IEND", b""))
 
 
 # Distance fields ---------------------------------------------------------------------------

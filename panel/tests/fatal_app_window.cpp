@@ -49,3 +49,8 @@ std::unique_ptr<BContentBase> ASIOWindow::createContent()
 {
   return std::make_unique<FailingContent>();
 }
+
+void ASIOWindow::parentHierarchyChanged()
+{
+  BWindow::parentHierarchyChanged();
+}

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <windows.h>
 
 namespace {
@@ -107,6 +110,73 @@ TEST_F(ResourcePicturesTest, ErrorBoxShowsTheMessageUnchangedUnderError)
   EXPECT_EQ(1, boxes.boxes[0].numButtons);
   EXPECT_EQ(boxes.boxes[0].button, "OK");
   EXPECT_EQ(nullptr, boxes.boxes[0].associatedComponent);
+}
+
+/** The icon as Windows draws it onto black, next to the image composited onto black. */
+void expectDrawnAsWindowsDrawsIt(const juce::Image& image, int size)
+{
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = size;
+  info.bmiHeader.biHeight = -size;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(nullptr, bitmap);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  std::memset(bits, 0, static_cast<size_t>(size * size * 4));
+  HICON icon = static_cast<HICON>(
+      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
+  ASSERT_NE(nullptr, icon);
+  ASSERT_TRUE(DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL));
+  GdiFlush();
+  int differing = 0;
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      const uint32_t drawn = static_cast<const uint32_t*>(bits)[y * size + x];
+      const juce::Colour ours = image.getPixelAt(x, y);
+      const int channels[3][2] = {
+          {static_cast<int>((drawn >> 16) & 0xFF), ours.getRed()},
+          {static_cast<int>((drawn >> 8) & 0xFF), ours.getGreen()},
+          {static_cast<int>(drawn & 0xFF), ours.getBlue()},
+      };
+      for (const auto& c : channels)
+        if (std::abs(c[0] - c[1] * ours.getAlpha() / 255) > 2)
+          ++differing;
+    }
+  }
+  EXPECT_EQ(0, differing);
+  DestroyIcon(icon);
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+}
+
+TEST_F(ResourcePicturesTest, IconEntryForASizeComesAsAnImageTheRightWayUp)
+{
+  for (int size : {16, 32, 48, 256}) {
+    SCOPED_TRACE(size);
+    const juce::Image icon = loadResourceIcon(1, size);
+    ASSERT_TRUE(icon.isValid());
+    EXPECT_EQ(size, icon.getWidth());
+    EXPECT_EQ(size, icon.getHeight());
+    EXPECT_EQ(0, icon.getPixelAt(0, 0).getAlpha()); // outside the device's rounded corner
+    // The status light shines green at the top right, not mirrored to the bottom or the left.
+    const int x = 188 * size / 256, y = 46 * size / 256;
+    const auto green = [&icon](int px, int py) {
+      const juce::Colour c = icon.getPixelAt(px, py);
+      return c.getAlpha() > 128 && c.getGreen() > c.getRed() + 60 &&
+             c.getGreen() > c.getBlue() + 60;
+    };
+    EXPECT_TRUE(green(x, y));
+    EXPECT_FALSE(green(x, size - 1 - y));
+    EXPECT_FALSE(green(size - 1 - x, y));
+    if (size < 256)
+      expectDrawnAsWindowsDrawsIt(icon, size);
+  }
+  EXPECT_FALSE(loadResourceIcon(99, 32).isValid());
 }
 
 } // namespace

@@ -1,4 +1,6 @@
 // The real programs under Wine: started as processes, seen and driven through Win32 only.
+#include "process_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,101 +10,14 @@
 
 namespace {
 
-std::wstring besideThisProgram(const wchar_t* name)
-{
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir(path);
-  return dir.substr(0, dir.find_last_of(L'\\') + 1) + name;
-}
-
-/** A process of ours, ended by the test if it is still there at the end. */
-class Process {
-public:
-  Process(const std::wstring& program, const std::wstring& arguments)
-  {
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &info))
-      info = {};
-  }
-  ~Process()
-  {
-    if (info.hProcess != nullptr) {
-      if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT)
-        TerminateProcess(info.hProcess, 99);
-      CloseHandle(info.hProcess);
-      CloseHandle(info.hThread);
-    }
-  }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  bool started() const { return info.hProcess != nullptr; }
-  DWORD id() const { return info.dwProcessId; }
-  bool running() const { return WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT; }
-
-  /** The exit code once the process has ended within the time, else STILL_ACTIVE. */
-  DWORD exitCode(DWORD timeoutMs) const
-  {
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)
-      GetExitCodeProcess(info.hProcess, &code);
-    return code;
-  }
-
-private:
-  PROCESS_INFORMATION info = {};
-};
-
-struct WindowSearch {
-  const char* title;
-  DWORD processId;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK collectWindow(HWND w, LPARAM p)
-{
-  auto& s = *reinterpret_cast<WindowSearch*>(p);
-  char text[128] = {};
-  GetWindowTextA(w, text, sizeof text);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(w, &owner);
-  if (IsWindowVisible(w) && strcmp(text, s.title) == 0 &&
-      (s.processId == 0 || owner == s.processId))
-    s.found.push_back(w);
-  return TRUE;
-}
-
-std::vector<HWND> visibleWindowsTitled(const char* title, DWORD processId = 0)
-{
-  WindowSearch search{title, processId, {}};
-  EnumWindows(&collectWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-/** The program's main window, once it is visible (30 s at most). */
-HWND waitForMainWindow(const Process& process)
-{
-  for (int i = 0; i < 300; ++i) {
-    std::vector<HWND> found = visibleWindowsTitled("Halden ASIO", process.id());
-    if (!found.empty())
-      return found[0];
-    if (!process.running())
-      return nullptr;
-    Sleep(100);
-  }
-  return nullptr;
-}
-
-// JUCE draws the title bar itself: 26 pixels, and a border of 1 around a window that cannot
-// be resized. The content is the settings pane (250 x 452) with a margin of 5 all round.
-constexpr int kContentWidth = 260;
-constexpr int kContentHeight = 462;
-constexpr int kTitleBar = 26;
-constexpr int kBorder = 1;
+using test::besideThisProgram;
+using test::kBorder;
+using test::kContentHeight;
+using test::kContentWidth;
+using test::kTitleBar;
+using test::Process;
+using test::visibleWindowsTitled;
+using test::waitForMainWindow;
 
 class FenwickStartup : public testing::Test {
 protected:
@@ -122,17 +37,9 @@ TEST_F(FenwickStartup, MainWindowIsCentredFixedInSizeWithMinimiseAndClose)
   EXPECT_EQ(0, style & WS_MAXIMIZEBOX);
   EXPECT_EQ(0, style & WS_THICKFRAME);
 
-  // The window is shown, then centred: give the second step a moment.
   RECT work;
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  RECT r;
-  for (int i = 0; i < 100; ++i) {
-    GetWindowRect(window, &r);
-    if (std::abs((work.left + work.right) / 2 - (r.left + r.right) / 2) <= 1 &&
-        std::abs((work.top + work.bottom) / 2 - (r.top + r.bottom) / 2) <= 1)
-      break;
-    Sleep(50);
-  }
+  const RECT r = test::waitUntilCentred(window);
   EXPECT_EQ(kContentWidth + 2 * kBorder, r.right - r.left);
   EXPECT_EQ(kContentHeight + kTitleBar + 2 * kBorder, r.bottom - r.top);
   EXPECT_NEAR((work.left + work.right) / 2, (r.left + r.right) / 2, 1);

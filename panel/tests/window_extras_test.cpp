@@ -1,0 +1,316 @@
+// What the real program shows besides its controls: the program's icon (in the program file,
+// on its window and its window class) and the controls' tooltips.
+#include "process_test_support.h"
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+#include <windows.h>
+
+namespace {
+
+// The icon directory of a group icon resource, as the resource compiler writes it.
+#pragma pack(push, 2)
+struct GroupIconEntry {
+  BYTE width, height, colourCount, reserved;
+  WORD planes, bitCount;
+  DWORD bytes;
+  WORD id;
+};
+struct GroupIconHeader {
+  WORD reserved, type, count;
+};
+#pragma pack(pop)
+
+/** Fenwick.exe's resources, without running it. */
+class ProgramFile {
+public:
+  ProgramFile()
+      : module(LoadLibraryExW(test::besideThisProgram(L"Fenwick.exe").c_str(), nullptr,
+                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE))
+  {
+  }
+  ~ProgramFile()
+  {
+    if (module != nullptr)
+      FreeLibrary(module);
+  }
+  ProgramFile(const ProgramFile&) = delete;
+  ProgramFile& operator=(const ProgramFile&) = delete;
+
+  /** (edge in pixels, bits per pixel) of each entry of the group icon. */
+  std::vector<std::pair<int, int>> iconSizes(int id) const
+  {
+    std::vector<std::pair<int, int>> sizes;
+    HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14));
+    if (group == nullptr)
+      return sizes;
+    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+    GroupIconHeader header;
+    std::memcpy(&header, data, sizeof header);
+    for (WORD i = 0; i < header.count; ++i) {
+      GroupIconEntry entry;
+      std::memcpy(&entry, data + sizeof header + i * sizeof entry, sizeof entry);
+      sizes.emplace_back(entry.width == 0 ? 256 : entry.width, entry.bitCount);
+    }
+    return sizes;
+  }
+
+  /** The icon that Windows takes from the file for a square of that size; the caller owns it. */
+  HICON loadIcon(int size) const
+  {
+    return static_cast<HICON>(
+        LoadImageW(module, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, size, size, 0));
+  }
+
+  HMODULE module;
+};
+
+BOOL CALLBACK keepFirstName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found)
+{
+  *reinterpret_cast<LPWSTR*>(found) = name;
+  return FALSE;
+}
+
+/** The icon drawn onto a square of the background colour, as 32-bit pixels. Empty when it
+    cannot be drawn. */
+std::vector<uint32_t> pixelsOf(HICON icon, int size, uint32_t background = 0x00808080u)
+{
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = size;
+  info.bmiHeader.biHeight = -size;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  std::vector<uint32_t> pixels;
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    auto* p = static_cast<uint32_t*>(bits);
+    std::fill(p, p + size * size, background & 0x00FFFFFFu);
+    if (DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL)) {
+      GdiFlush();
+      pixels.assign(p, p + size * size);
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(dc);
+  return pixels;
+}
+
+int iconEdge(HICON icon)
+{
+  ICONINFO info = {};
+  if (!GetIconInfo(icon, &info))
+    return 0;
+  BITMAP bitmap = {};
+  GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor != nullptr)
+    DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return bitmap.bmWidth;
+}
+
+TEST(FenwickIcon, ProgramFileCarriesItsIconInTheSizesWindowsUses)
+{
+  ProgramFile file;
+  ASSERT_NE(nullptr, file.module);
+  const std::vector<std::pair<int, int>> expected = {{16, 32}, {32, 32}, {48, 32}, {256, 32}};
+  EXPECT_EQ(expected, file.iconSizes(IDI_PROGRAM));
+  EXPECT_EQ(expected, file.iconSizes(IDI_PROGRAM_SMALL));
+
+  // The shell shows a program file's first group icon.
+  LPWSTR first = nullptr;
+  EnumResourceNamesW(file.module, MAKEINTRESOURCEW(14), &keepFirstName,
+                     reinterpret_cast<LONG_PTR>(&first));
+  EXPECT_TRUE(IS_INTRESOURCE(first));
+  EXPECT_EQ(IDI_PROGRAM, reinterpret_cast<uintptr_t>(first));
+
+  // The largest entry is PNG, which the system reads as well.
+  HICON largest = file.loadIcon(256);
+  ASSERT_NE(nullptr, largest);
+  EXPECT_EQ(256, iconEdge(largest));
+  DestroyIcon(largest);
+}
+
+class FenwickWindow : public testing::Test {
+protected:
+  void SetUp() override
+  {
+    ASSERT_TRUE(app.started());
+    window = test::waitForMainWindow(app);
+    ASSERT_NE(nullptr, window);
+    test::waitUntilCentred(window);
+  }
+  void TearDown() override
+  {
+    if (window != nullptr) {
+      PostMessageW(window, WM_CLOSE, 0, 0);
+      EXPECT_EQ(0u, app.exitCode(30000));
+    }
+  }
+
+  test::Process app{test::besideThisProgram(L"Fenwick.exe"), L""};
+  HWND window = nullptr;
+};
+
+TEST_F(FenwickWindow, WindowAndItsClassShowTheProgramsIcon)
+{
+  ProgramFile file;
+  ASSERT_NE(nullptr, file.module);
+  // The window's own icons come in the sizes the system draws; the class's are what JUCE took
+  // from the program file, both in the large size.
+  const int big = GetSystemMetrics(SM_CXICON);
+  const int small = GetSystemMetrics(SM_CXSMICON);
+  const struct {
+    const char* what;
+    HICON icon;
+    int size;
+  } icons[] = {
+      {"WM_GETICON ICON_BIG",
+       reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_BIG, 0)), big},
+      {"WM_GETICON ICON_SMALL",
+       reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_SMALL, 0)), small},
+      {"GCLP_HICON", reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICON)), big},
+      {"GCLP_HICONSM", reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICONSM)), big},
+  };
+  for (const auto& i : icons) {
+    SCOPED_TRACE(i.what);
+    ASSERT_NE(nullptr, i.icon);
+    EXPECT_EQ(i.size, iconEdge(i.icon));
+    HICON own = file.loadIcon(i.size);
+    const std::vector<uint32_t> expected = pixelsOf(own, i.size);
+    DestroyIcon(own);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(expected, pixelsOf(i.icon, i.size));
+  }
+}
+
+/** The screen's pixels in the rectangle, as 32-bit values, rows from the top. */
+std::vector<uint32_t> screenPixels(const RECT& r)
+{
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  std::vector<uint32_t> pixels;
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    if (BitBlt(dc, 0, 0, w, h, screen, r.left, r.top, SRCCOPY)) {
+      GdiFlush();
+      pixels.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + w * h);
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+bool nearlyEqual(uint32_t a, uint32_t b)
+{
+  for (int shift : {0, 8, 16})
+    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 6)
+      return false;
+  return true;
+}
+
+TEST_F(FenwickWindow, TitleBarShowsTheSmallIcon)
+{
+  SetForegroundWindow(window);
+  RECT r;
+  GetWindowRect(window, &r);
+  const RECT titleBar = {r.left, r.top, r.right, r.top + test::kBorder + test::kTitleBar};
+  const int w = titleBar.right - titleBar.left, h = titleBar.bottom - titleBar.top;
+
+  // The icon as it looks on the title bar's own colour, taken where nothing else is drawn.
+  ProgramFile file;
+  HICON icon = file.loadIcon(16);
+  ASSERT_NE(nullptr, icon);
+  std::vector<uint32_t> shot;
+  int found = 0;
+  for (int attempt = 0; attempt < 100 && found == 0; ++attempt) {
+    if (attempt > 0)
+      Sleep(100); // until the window has painted itself
+    shot = screenPixels(titleBar);
+    ASSERT_EQ(static_cast<size_t>(w * h), shot.size());
+    const std::vector<uint32_t> expected = pixelsOf(icon, 16, shot[3 * w + 3]);
+    ASSERT_FALSE(expected.empty());
+    for (int y = 0; y + 16 <= h; ++y) {
+      for (int x = 0; x + 16 <= w; ++x) {
+        bool same = true;
+        for (int i = 0; same && i < 16 * 16; ++i)
+          same = nearlyEqual(expected[i], shot[(y + i / 16) * w + x + i % 16]);
+        found += same ? 1 : 0;
+      }
+    }
+  }
+  DestroyIcon(icon);
+  EXPECT_EQ(1, found);
+}
+
+/** The visible tooltip windows of the process, after the time a tooltip takes to come or go
+    (30 s at most). */
+std::vector<HWND> tooltipsOnceSettled(DWORD processId, bool wanted)
+{
+  std::vector<HWND> found;
+  for (int i = 0; i < 300; ++i) {
+    found = test::visibleWindowsTitled("tooltip", processId);
+    if (found.empty() != wanted)
+      break;
+    Sleep(100);
+  }
+  return found;
+}
+
+TEST_F(FenwickWindow, ControlsShowTheirTooltipsUnderThePointer)
+{
+  SetForegroundWindow(window);
+  const struct {
+    const char* what;
+    POINT at;
+    bool tip;
+  } steps[] = {
+      {"the button", test::kMeterButton, true},
+      {"the picture", test::kDevicePicture, false},
+      {"the sampling-rate box", test::kSampleRateBox, true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    const POINT pointer = test::contentToScreen(window, step.at.x, step.at.y);
+    // Two moves: the first one enters the window, the second one is a move inside it.
+    test::moveMouse({pointer.x - 1, pointer.y});
+    test::moveMouse(pointer);
+    const std::vector<HWND> tips = tooltipsOnceSettled(app.id(), step.tip);
+    if (!step.tip) {
+      EXPECT_TRUE(tips.empty());
+      continue;
+    }
+    // One tooltip window, of several lines' size, next to the pointer.
+    ASSERT_EQ(1u, tips.size());
+    RECT r;
+    GetWindowRect(tips[0], &r);
+    EXPECT_GT(r.right - r.left, 100);
+    EXPECT_LE(r.right - r.left, 420);
+    EXPECT_GT(r.bottom - r.top, 10);
+    EXPECT_LT(std::max({r.left - pointer.x, pointer.x - r.right, 0L}), 40);
+    EXPECT_LT(std::max({r.top - pointer.y, pointer.y - r.bottom, 0L}), 40);
+  }
+}
+
+} // namespace
