@@ -1,5 +1,7 @@
 #include "LatencyDevice.h"
 
+#include "DeviceSecurity.h"
+
 namespace {
 
 // The kernel timer counts in 100-ns units; a negative due time is relative.
@@ -50,6 +52,12 @@ NTSTATUS LatencyDevice::CreateDeviceObject(PDRIVER_OBJECT driverObject)
       IoCreateDevice(driverObject, sizeof(LatencyDeviceBase*), &name, FILE_DEVICE_LATENCY,
                      FILE_DEVICE_SECURE_OPEN, FALSE, &deviceObject);
   if (!NT_SUCCESS(status)) {
+    return status;
+  }
+  // Before the link exists, so that no one opens the device under the default descriptor.
+  status = RestrictToSystemAndAdministrators(deviceObject);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(deviceObject);
     return status;
   }
   UNICODE_STRING link;
