@@ -85,8 +85,8 @@ NTSTATUS RestrictToSystemAndAdministrators(PDEVICE_OBJECT deviceObject)
   descriptor.Control |= SE_DACL_PROTECTED;
 
   // Through a handle: ObSetSecurityObjectByPointer would need none, but Wine 8 has it only as
-  // an unimplemented stub, which ends the driver's host process. Without a type the object
-  // is taken as it is, which kernel-mode callers may do.
+  // an unimplemented stub that raises an exception in the driver's host. Without a type the
+  // object is taken as it is, which kernel-mode callers may do.
   HANDLE handle;
   status = ObOpenObjectByPointer(deviceObject, OBJ_KERNEL_HANDLE, nullptr, WRITE_DAC, nullptr,
                                  KernelMode, &handle);
