@@ -146,6 +146,20 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING)
 {
   return STATUS_SUCCESS;
 }
+NTSTATUS NTAPI ObOpenObjectByPointer(PVOID, ULONG, PACCESS_STATE, ACCESS_MASK, POBJECT_TYPE,
+                                     KPROCESSOR_MODE, PHANDLE handle)
+{
+  *handle = reinterpret_cast<HANDLE>(4);
+  return STATUS_SUCCESS;
+}
+NTSTATUS NTAPI ZwSetSecurityObject(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR)
+{
+  return STATUS_SUCCESS;
+}
+NTSTATUS NTAPI ZwClose(HANDLE)
+{
+  return STATUS_SUCCESS;
+}
 VOID NTAPI IoDetachDevice(PDEVICE_OBJECT)
 {
 }

@@ -1,5 +1,7 @@
 #include "LatencyDevice.h"
 
+#include "DeviceSecurity.h"
+
 namespace {
 
 // The kernel timer counts in 100-ns units; a negative due time is relative.
@@ -27,8 +29,9 @@ LatencyDevice::LatencyDevice()
 
 LatencyDevice::~LatencyDevice()
 {
-  // No DPC may run once the memory is gone: StopTimer waits for the last one.
-  StopTimer();
+  // No DPC may run once the memory is gone: Stop waits for the last one. Reads still pending
+  // (Wine unloads with handles open) end here, so that no cancel routine of ours outlives it.
+  Stop();
   if (m_linkCreated) {
     UNICODE_STRING link;
     RtlInitUnicodeString(&link, LATENCY_DOS_DEVICE_NAME);
@@ -50,6 +53,12 @@ NTSTATUS LatencyDevice::CreateDeviceObject(PDRIVER_OBJECT driverObject)
       IoCreateDevice(driverObject, sizeof(LatencyDeviceBase*), &name, FILE_DEVICE_LATENCY,
                      FILE_DEVICE_SECURE_OPEN, FALSE, &deviceObject);
   if (!NT_SUCCESS(status)) {
+    return status;
+  }
+  // Before the link exists, so that no one opens the device under the default descriptor.
+  status = RestrictToSystemAndAdministrators(deviceObject);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(deviceObject);
     return status;
   }
   UNICODE_STRING link;
@@ -82,10 +91,10 @@ NTSTATUS LatencyDevice::OnCreate(PIRP irp)
 
 // Wine sends no IRP_MJ_CLEANUP; its IRP_MJ_CLOSE comes as soon as the last handle is closed,
 // even with reads pending, which is when Windows sends the cleanup. So the close does the
-// cleanup's work as well. On Windows it follows the cleanup and finds nothing left to stop.
+// cleanup's work as well. On Windows it follows the cleanup and finds nothing left to do.
 NTSTATUS LatencyDevice::OnClose(PIRP irp)
 {
-  EndMeasurement();
+  EndHandle(IoGetCurrentIrpStackLocation(irp)->FileObject);
   return CompleteRequest(irp, STATUS_SUCCESS, 0);
 }
 
@@ -97,17 +106,37 @@ NTSTATUS LatencyDevice::OnWaitWake(PIRP irp)
 
 NTSTATUS LatencyDevice::OnCleanup(PIRP irp)
 {
-  EndMeasurement();
+  EndHandle(IoGetCurrentIrpStackLocation(irp)->FileObject);
   return CompleteRequest(irp, STATUS_SUCCESS, 0);
 }
 
-// A handle goes away: the measurement stops, its reads end, the resolution request goes.
-void LatencyDevice::EndMeasurement()
+// A handle goes away. Its own reads end. The measurement ends only with the handle that
+// started it: any other process may open the device and close it again.
+void LatencyDevice::EndHandle(PFILE_OBJECT file)
 {
   Lock();
-  Stop();
-  ExSetTimerResolution(0, FALSE);
+  if (m_owner != nullptr && file == m_owner) {
+    m_owner = nullptr;
+    Stop();
+    ExSetTimerResolution(0, FALSE);
+  } else {
+    CancelReadsOf(file);
+  }
   Unlock();
+}
+
+void LatencyDevice::CancelReadsOf(PFILE_OBJECT file)
+{
+  KIRQL irql;
+  KeAcquireSpinLock(&m_statisticsLock, &irql);
+  m_readQueue.CancelFile(file);
+  if (m_currentRead != nullptr && IoGetCurrentIrpStackLocation(m_currentRead)->FileObject == file) {
+    PIRP irp = DetachCurrentRead();
+    if (irp != nullptr) {
+      CompleteRequest(irp, STATUS_CANCELLED, 0);
+    }
+  }
+  KeReleaseSpinLock(&m_statisticsLock, irql);
 }
 
 NTSTATUS LatencyDevice::OnDeviceControl(PIRP irp)
@@ -140,12 +169,14 @@ NTSTATUS LatencyDevice::OnDeviceControl(PIRP irp)
     } else {
       status = Start(buffer, buffer);
       information = sizeof(ULONG);
+      m_owner = stack->FileObject;
     }
     break;
 
   case IOCTL_LATENCY_STOP:
     Stop();
     ExSetTimerResolution(0, FALSE);
+    m_owner = nullptr;
     break;
 
   case IOCTL_LATENCY_GET_VALUES:
@@ -223,22 +254,56 @@ void LatencyDevice::ResetStatistics()
   m_ringFull = false;
 }
 
-// Ends the measurement (STOP and cleanup): the timer, then every read, whatever it holds.
+// Ends the measurement (STOP, and the close of the handle that started it): the timer, then
+// every read, whatever it holds.
 void LatencyDevice::Stop()
 {
   StopTimer();
   KIRQL irql;
   KeAcquireSpinLock(&m_statisticsLock, &irql);
-  m_readFill = 0;
-  m_readCapacity = 0;
-  m_readBuffer = nullptr;
   m_readQueue.CancelAll();
-  if (m_currentRead != nullptr) {
-    PIRP irp = m_currentRead;
-    m_currentRead = nullptr;
-    CompleteRequest(irp, STATUS_CANCELLED, 0);
+  PIRP current = DetachCurrentRead();
+  if (current != nullptr) {
+    CompleteRequest(current, STATUS_CANCELLED, 0);
   }
   KeReleaseSpinLock(&m_statisticsLock, irql);
+}
+
+// Under the statistics lock: no interval goes into the current read any more. Returns it for
+// the caller to complete, or null when there is none or its cancel routine has it: that
+// routine is waiting for the lock and completes it itself.
+PIRP LatencyDevice::DetachCurrentRead()
+{
+  PIRP irp = m_currentRead;
+  m_currentRead = nullptr;
+  m_readBuffer = nullptr;
+  m_readFill = 0;
+  m_readCapacity = 0;
+  if (irp == nullptr || IoSetCancelRoutine(irp, nullptr) == nullptr) {
+    return nullptr;
+  }
+  return irp;
+}
+
+// The read being filled stays cancellable (a thread or process that ends cancels its
+// requests and waits for them). The routine may start while a DPC fills the read or
+// completes it: whoever clears the cancel routine first completes the request.
+VOID NTAPI LatencyDevice::CurrentReadCancelled(PDEVICE_OBJECT deviceObject, PIRP irp)
+{
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  auto* device = static_cast<LatencyDevice*>(FromDeviceObject(deviceObject));
+  if (device != nullptr) {
+    KIRQL irql;
+    KeAcquireSpinLock(&device->m_statisticsLock, &irql);
+    if (device->m_currentRead == irp) {
+      device->m_currentRead = nullptr;
+      device->m_readBuffer = nullptr;
+      device->m_readFill = 0;
+      device->m_readCapacity = 0;
+    }
+    KeReleaseSpinLock(&device->m_statisticsLock, irql);
+  }
+  CompleteRequest(irp, STATUS_CANCELLED, 0);
 }
 
 // Once `running` is false under the lock, no DPC arms a timer again, so the timers can then
@@ -337,40 +402,55 @@ void LatencyDevice::RecordInterval(ULONG interval)
 void LatencyDevice::FeedReadStream(ULONG interval)
 {
   if (m_currentRead != nullptr && m_readFill >= m_readCapacity) {
-    PIRP done = m_currentRead;
     const ULONG_PTR bytes = ULONG_PTR(m_readCapacity) * sizeof(ULONG);
-    m_currentRead = nullptr;
-    m_readBuffer = nullptr;
-    m_readFill = 0;
-    m_readCapacity = 0;
-    CompleteRequest(done, STATUS_SUCCESS, bytes);
+    PIRP done = DetachCurrentRead();
+    if (done != nullptr) {
+      CompleteRequest(done, STATUS_SUCCESS, bytes);
+    }
   }
   if (m_currentRead == nullptr) {
-    PIRP next = m_readQueue.RemoveHead();
-    if (next != nullptr) {
-      const ULONG length = IoGetCurrentIrpStackLocation(next)->Parameters.Read.Length;
-      PMDL mdl = next->MdlAddress;
-      if (mdl == nullptr || length == 0 || length % sizeof(ULONG) != 0 ||
-          MmGetMdlByteCount(mdl) < length) {
-        CompleteRequest(next, NTSTATUS(LATENCY_ERR_OUTPUT_LENGTH), 0);
-      } else {
-        void* mapped = MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority);
-        if (mapped == nullptr) {
-          CompleteRequest(next, NTSTATUS(LATENCY_ERR_NOT_OPEN), 0);
-        } else {
-          m_currentRead = next;
-          m_readBuffer = static_cast<ULONG*>(mapped);
-          m_readCapacity = length / sizeof(ULONG);
-          m_readFill = 0;
-        }
-      }
-    }
+    TakeNextRead();
   }
   if (m_readBuffer != nullptr) {
     m_readBuffer[m_readFill] = interval;
     m_readFill++;
   } else {
     m_lost = true;
+  }
+}
+
+// Makes the head of the queue the current read, or completes it when its buffer is unusable.
+void LatencyDevice::TakeNextRead()
+{
+  PIRP next = m_readQueue.RemoveHead();
+  if (next == nullptr) {
+    return;
+  }
+  const ULONG length = IoGetCurrentIrpStackLocation(next)->Parameters.Read.Length;
+  PMDL mdl = next->MdlAddress;
+  if (mdl == nullptr || length == 0 || length % sizeof(ULONG) != 0 ||
+      MmGetMdlByteCount(mdl) < length) {
+    CompleteRequest(next, NTSTATUS(LATENCY_ERR_OUTPUT_LENGTH), 0);
+    return;
+  }
+  void* mapped = MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority);
+  if (mapped == nullptr) {
+    CompleteRequest(next, NTSTATUS(LATENCY_ERR_NOT_OPEN), 0);
+    return;
+  }
+  // Current before the cancel routine is set: a cancel that starts at once must find it.
+  m_currentRead = next;
+  m_readBuffer = static_cast<ULONG*>(mapped);
+  m_readCapacity = length / sizeof(ULONG);
+  m_readFill = 0;
+  IoSetCancelRoutine(next, CurrentReadCancelled);
+  // Cancelled while it had no cancel routine, between the queue and here: nobody else would
+  // ever complete it.
+  if (next->Cancel) {
+    PIRP cancelled = DetachCurrentRead();
+    if (cancelled != nullptr) {
+      CompleteRequest(cancelled, STATUS_CANCELLED, 0);
+    }
   }
 }
 

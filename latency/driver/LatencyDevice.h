@@ -41,14 +41,18 @@ private:
   };
 
   static KDEFERRED_ROUTINE TimerDpcRoutine;
+  static DRIVER_CANCEL CurrentReadCancelled;
   void TimerDpc(PKDPC dpc);
   void ArmNextTimer(MeasuringTimer& timer);
   void StopTimer();
   void RecordInterval(ULONG interval);
   void FeedReadStream(ULONG interval);
+  void TakeNextRead();
+  PIRP DetachCurrentRead();
   void ResetStatistics();
   void Stop();
-  void EndMeasurement();
+  void EndHandle(PFILE_OBJECT file);
+  void CancelReadsOf(PFILE_OBJECT file);
   NTSTATUS Start(const void* input, void* output);
   void GetValues(LatencyValues* values);
 
@@ -75,4 +79,6 @@ private:
   MeasuringTimer m_timers[2];
   bool m_running = false;
   bool m_linkCreated = false;
+  // The handle whose START began the measurement; only its going away ends it.
+  PFILE_OBJECT m_owner = nullptr;
 };

@@ -63,17 +63,33 @@ PIRP ReadQueue::RemoveHead()
 
 void ReadQueue::CancelAll()
 {
+  Cancel(true, nullptr);
+}
+
+void ReadQueue::CancelFile(PFILE_OBJECT file)
+{
+  Cancel(false, file);
+}
+
+void ReadQueue::Cancel(bool everything, PFILE_OBJECT file)
+{
   LIST_ENTRY cancelled;
   InitializeListHead(&cancelled);
   KIRQL irql;
   KeAcquireSpinLock(&m_lock, &irql);
-  while (!IsListEmpty(&m_pending)) {
-    PLIST_ENTRY entry = RemoveHeadList(&m_pending);
-    if (IoSetCancelRoutine(IrpOf(entry), nullptr) == nullptr) {
-      InsertTailList(&m_cancelling, entry);
-    } else {
-      InsertTailList(&cancelled, entry);
+  PLIST_ENTRY entry = m_pending.Flink;
+  while (entry != &m_pending) {
+    PLIST_ENTRY next = entry->Flink;
+    PIRP irp = IrpOf(entry);
+    if (everything || IoGetCurrentIrpStackLocation(irp)->FileObject == file) {
+      RemoveEntryList(entry);
+      if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
+        InsertTailList(&m_cancelling, entry);
+      } else {
+        InsertTailList(&cancelled, entry);
+      }
     }
+    entry = next;
   }
   KeReleaseSpinLock(&m_lock, irql);
   while (!IsListEmpty(&cancelled)) {

@@ -17,8 +17,14 @@ public:
   // Completes every queued request with STATUS_CANCELLED.
   void CancelAll();
 
+  // Completes the queued requests that came through `file` with STATUS_CANCELLED.
+  void CancelFile(PFILE_OBJECT file);
+
 private:
   static DRIVER_CANCEL CancelRoutine;
+
+  // With `everything` false only the requests of `file`.
+  void Cancel(bool everything, PFILE_OBJECT file);
 
   KSPIN_LOCK m_lock;
   LIST_ENTRY m_pending;

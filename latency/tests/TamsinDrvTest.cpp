@@ -2,10 +2,13 @@
 // way back: the protocol as the meter and a reader see it.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "ReportedErrors.h"
@@ -16,6 +19,9 @@ namespace {
 
 const char serviceName[] = "tamsin_driver";
 const DWORD answerWait = 5000;
+// Bounds that only guard against a hang.
+const DWORD measureWait = 20000;
+const DWORD processWait = 20000;
 const NTSTATUS statusSuccess = 0;
 const NTSTATUS statusCancelled = NTSTATUS(0xC0000120);
 
@@ -84,6 +90,13 @@ public:
   {
     return WaitForSingleObject(overlapped_.hEvent, wait) == WAIT_OBJECT_0;
   }
+  bool cancel(HANDLE device) { return CancelIoEx(device, &overlapped_) != FALSE; }
+  // The Win32 error of the finished request, as GetOverlappedResult reports it (0: success).
+  DWORD result(HANDLE device)
+  {
+    DWORD bytes = 0;
+    return GetOverlappedResult(device, &overlapped_, &bytes, FALSE) ? 0 : GetLastError();
+  }
   // The request's NT status, as the I/O manager left it in the OVERLAPPED record.
   NTSTATUS status() const { return NTSTATUS(overlapped_.Internal); }
   ULONG_PTR transferred() const { return overlapped_.InternalHigh; }
@@ -99,6 +112,74 @@ private:
   std::vector<uint8_t> buffer_;
   OVERLAPPED overlapped_;
   DWORD error_ = 0;
+};
+
+// The other process of these tests (tamsin_device_child.exe, beside this program).
+class ChildProcess {
+public:
+  explicit ChildProcess(const std::string& arguments)
+  {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    folder.erase(folder.find_last_of('\\') + 1);
+    std::string command = "\"" + folder + "tamsin_device_child.exe\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+      CloseHandle(process.hThread);
+      process_ = process.hProcess;
+    }
+  }
+  ~ChildProcess()
+  {
+    if (process_ != nullptr) {
+      if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(process_, 99);
+      }
+      CloseHandle(process_);
+    }
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  HANDLE get() const { return process_; }
+  bool started() const { return process_ != nullptr; }
+  // The exit code, or STILL_ACTIVE when the process has not ended within `wait`.
+  DWORD exitCode(DWORD wait)
+  {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(process_, wait) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(process_, &code);
+    }
+    return code;
+  }
+
+private:
+  HANDLE process_ = nullptr;
+};
+
+// A named manual-reset event of this test run.
+class NamedEvent {
+public:
+  explicit NamedEvent(const char* role)
+      : name_(std::string("tamsin_client_tests_") + role + "_" +
+              std::to_string(GetCurrentProcessId())),
+        event_(CreateEventA(nullptr, TRUE, FALSE, name_.c_str()))
+  {
+  }
+  ~NamedEvent() { CloseHandle(event_); }
+  NamedEvent(const NamedEvent&) = delete;
+  NamedEvent& operator=(const NamedEvent&) = delete;
+
+  HANDLE get() const { return event_; }
+  const std::string& name() const { return name_; }
+
+private:
+  std::string name_;
+  HANDLE event_;
 };
 
 TEST(TamsinDrvWithoutDevice, RequestsBeforeOpenFailWithNotOpenAndShowNothing)
@@ -160,6 +241,21 @@ protected:
         driver_.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values, sizeof(values)),
         0u);
     return values;
+  }
+
+  // True once an interval has been recorded after the call began: the timer runs, and a read
+  // queued before the call has been taken up to be filled. Resets the statistics.
+  bool IntervalArrives()
+  {
+    Values(1);
+    const ULONGLONG deadline = GetTickCount64() + measureWait;
+    while (GetTickCount64() < deadline) {
+      if (Values(1).maxInterval != 0) {
+        return true;
+      }
+      Sleep(20);
+    }
+    return false;
   }
 
   static std::unique_ptr<test::DriverService> service_;
@@ -272,8 +368,30 @@ TEST_F(TamsinDrvTest, ReadsDeliverIntervalsAndRefuseBuffersOfAnOddLength)
   EXPECT_EQ(uint32_t(odd.status()), LATENCY_ERR_OUTPUT_LENGTH);
 }
 
-// Wine sends the close as the last handle goes, and the driver ends its reads there.
-TEST_F(TamsinDrvTest, ClosingAHandleWithReadsPendingCancelsThemAndStopsTheMeasurement)
+TEST_F(TamsinDrvTest, TheDeviceAdmitsTheSystemAndTheAdministratorsOnly)
+{
+  HANDLE device =
+      CreateFileA(LATENCY_WIN32_DEVICE_NAME, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
+  DWORD needed = 0;
+  GetKernelObjectSecurity(device, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  std::vector<uint8_t> descriptor(needed);
+  const bool read = needed != 0 && GetKernelObjectSecurity(device, DACL_SECURITY_INFORMATION,
+                                                           descriptor.data(), needed, &needed);
+  const DWORD error = GetLastError();
+  CloseHandle(device);
+  ASSERT_TRUE(read) << error;
+  LPSTR text = nullptr;
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+      descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr));
+  const std::string dacl(text);
+  LocalFree(text);
+  EXPECT_EQ(dacl, "D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+}
+
+// Wine sends the close as the last handle goes, and the driver ends that handle's reads there.
+TEST_F(TamsinDrvTest, ClosingAHandleWithReadsPendingCancelsThemAndLeavesTheMeasurementRunning)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -289,12 +407,89 @@ TEST_F(TamsinDrvTest, ClosingAHandleWithReadsPendingCancelsThemAndStopsTheMeasur
   EXPECT_EQ(first.status(), statusCancelled);
   EXPECT_EQ(second.status(), statusCancelled);
   EXPECT_EQ(first.transferred(), 0u);
+  EXPECT_TRUE(IntervalArrives()) << "the reader's close stopped the meter's measurement";
+}
 
+TEST_F(TamsinDrvTest, ClosingTheHandleThatStartedTheMeasurementStopsItAndEndsEveryRead)
+{
+  RawHandle reader;
+  ASSERT_TRUE(reader.open()) << GetLastError();
+  Start(1000);
+  Sleep(300);
+  PendingRead read(40000);
+  read.issuePending(reader.get());
+  driver_.Close();
+  ASSERT_TRUE(read.finished());
+  EXPECT_EQ(read.status(), statusCancelled);
+
+  ASSERT_EQ(driver_.Open(), 0u);
   Values(1);
   Sleep(300);
   LatencyValues v = Values(0);
   EXPECT_EQ(v.minInterval, 0u) << "the timer still runs";
   EXPECT_EQ(v.maxInterval, 0u);
+}
+
+// Anyone may open the device and close it again, here or in another process: the meter goes
+// on measuring.
+TEST_F(TamsinDrvTest, AHandleThatOnlyOpensAndClosesLeavesTheMeasurementRunning)
+{
+  Start(1000);
+  ASSERT_TRUE(IntervalArrives());
+  {
+    SCOPED_TRACE("a handle of this process");
+    RawHandle other;
+    ASSERT_TRUE(other.open()) << GetLastError();
+    other.close();
+    EXPECT_TRUE(IntervalArrives()) << "the measurement stopped";
+  }
+  {
+    SCOPED_TRACE("another process");
+    ChildProcess child("open-close");
+    ASSERT_TRUE(child.started()) << GetLastError();
+    EXPECT_EQ(child.exitCode(processWait), 0u);
+    EXPECT_TRUE(IntervalArrives()) << "the measurement stopped";
+  }
+  EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
+}
+
+// 400,000 bytes take 100 s to fill: only a working cancel ends the read in time.
+TEST_F(TamsinDrvTest, CancelIoEndsTheReadBeingFilledAtOnce)
+{
+  RawHandle device;
+  ASSERT_TRUE(device.open()) << GetLastError();
+  Start(1000);
+  PendingRead read(400000);
+  read.issuePending(device.get());
+  ASSERT_TRUE(IntervalArrives()) << "the read was never taken up";
+  ASSERT_TRUE(read.cancel(device.get())) << GetLastError();
+  ASSERT_TRUE(read.finished(measureWait)) << "the cancelled read is still pending";
+  EXPECT_EQ(read.status(), statusCancelled);
+  EXPECT_EQ(read.result(device.get()), DWORD(ERROR_OPERATION_ABORTED));
+  EXPECT_EQ(read.transferred(), 0u);
+  EXPECT_TRUE(IntervalArrives()) << "a cancelled read stops nothing";
+
+  PendingRead next(8);
+  next.issuePending(device.get());
+  ASSERT_TRUE(next.finished(measureWait));
+  EXPECT_EQ(next.status(), statusSuccess) << "the stream goes on after a cancel";
+  EXPECT_EQ(next.transferred(), 8u);
+}
+
+// The process's end cancels its read; the process does not wait for 100 s of intervals.
+TEST_F(TamsinDrvTest, AProcessThatEndsWithAReadBeingFilledEndsAtOnce)
+{
+  Start(1000);
+  NamedEvent ready("ready"), go("go");
+  ChildProcess child("pending-read 400000 " + ready.name() + " " + go.name());
+  ASSERT_TRUE(child.started()) << GetLastError();
+  const HANDLE waits[] = {ready.get(), child.get()};
+  ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, processWait), WAIT_OBJECT_0)
+      << "the child ended with " << child.exitCode(0);
+  ASSERT_TRUE(IntervalArrives()) << "the child's read was never taken up";
+  SetEvent(go.get());
+  EXPECT_EQ(child.exitCode(processWait), 0u);
+  EXPECT_TRUE(IntervalArrives()) << "the child's end stopped the meter's measurement";
 }
 
 } // namespace

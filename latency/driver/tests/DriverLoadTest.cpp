@@ -54,6 +54,20 @@ TEST_F(DriverLoad, TheDriverCreatesItsDeviceAndLinkAndRegistersItsEntryPoints)
   fake::ExpectNothingLeft();
 }
 
+// Any local user could otherwise open the device and start, stop or reset the measurement.
+TEST_F(DriverLoad, TheDeviceAdmitsTheSystemAndTheAdministratorsOnly)
+{
+  ASSERT_EQ(Load(), STATUS_SUCCESS);
+  const fake::DeviceRecord* device = fake::Device(fake::DeviceNamed(LATENCY_NT_DEVICE_NAME));
+  ASSERT_NE(device, nullptr);
+  EXPECT_EQ(device->securityInformation, ULONG(DACL_SECURITY_INFORMATION));
+  EXPECT_EQ(fake::SecurityText(device->security, DACL_SECURITY_INFORMATION),
+            "D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+  EXPECT_FALSE(device->linkedWhenSecured) << "the device could be opened before it was secured";
+  driver_.object.DriverUnload(&driver_.object);
+  fake::ExpectNothingLeft();
+}
+
 TEST_F(DriverLoad, ARequestForADeviceObjectWithoutItsObjectFindsNoDevice)
 {
   ASSERT_EQ(Load(), STATUS_SUCCESS);
@@ -75,17 +89,21 @@ TEST_F(DriverLoad, AFailedLoadLeavesNothingBehindAndRegistersNothing)
     const char* what;
     int failAllocation;
     NTSTATUS createDevice;
+    NTSTATUS openObject;
+    NTSTATUS setSecurity;
     NTSTATUS createLink;
     NTSTATUS result;
   };
+  const NTSTATUS ok = STATUS_SUCCESS;
+  const NTSTATUS collision = STATUS_OBJECT_NAME_COLLISION;
+  const NTSTATUS noMemory = STATUS_INSUFFICIENT_RESOURCES;
   const Case cases[] = {
-      {"no memory for the driver", 0, STATUS_SUCCESS, STATUS_SUCCESS, STATUS_UNSUCCESSFUL},
-      {"no memory for the device", 1, STATUS_SUCCESS, STATUS_SUCCESS,
-       STATUS_INSUFFICIENT_RESOURCES},
-      {"device object", -1, STATUS_OBJECT_NAME_COLLISION, STATUS_SUCCESS,
-       STATUS_OBJECT_NAME_COLLISION},
-      {"symbolic link", -1, STATUS_SUCCESS, STATUS_OBJECT_NAME_COLLISION,
-       STATUS_OBJECT_NAME_COLLISION},
+      {"no memory for the driver", 0, ok, ok, ok, ok, STATUS_UNSUCCESSFUL},
+      {"no memory for the device", 1, ok, ok, ok, ok, noMemory},
+      {"device object", -1, collision, ok, ok, ok, collision},
+      {"handle to the device", -1, ok, noMemory, ok, ok, noMemory},
+      {"security", -1, ok, ok, STATUS_ACCESS_DENIED, ok, STATUS_ACCESS_DENIED},
+      {"symbolic link", -1, ok, ok, ok, collision, collision},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -93,6 +111,8 @@ TEST_F(DriverLoad, AFailedLoadLeavesNothingBehindAndRegistersNothing)
     fake::DriverObject driver;
     fake::kernel().failAllocation = c.failAllocation;
     fake::kernel().createDeviceResult = c.createDevice;
+    fake::kernel().openObjectResult = c.openObject;
+    fake::kernel().setSecurityResult = c.setSecurity;
     fake::kernel().createLinkResult = c.createLink;
     EXPECT_EQ(DriverEntry(&driver.object, &driver.registryPath), c.result);
     fake::ExpectNothingLeft();

@@ -34,6 +34,11 @@ struct PowerRequest {
   PVOID context;
 };
 
+struct HandleTarget {
+  PDEVICE_OBJECT device;
+  ACCESS_MASK access;
+};
+
 struct DeviceStorage {
   std::vector<unsigned char> bytes;
   DeviceRecord record;
@@ -44,6 +49,8 @@ struct State {
   std::map<void*, std::pair<SIZE_T, ULONG>> pool;
   std::map<PDEVICE_OBJECT, DeviceStorage> devices;
   std::map<std::wstring, std::wstring> links;
+  std::map<HANDLE, HandleTarget> handles;
+  uintptr_t lastHandle = 0;
   std::map<PKTIMER, TimerState> timers;
   PKTIMER firing = nullptr;
   std::map<PIRP, Completion> completions;
@@ -139,6 +146,7 @@ void Reset()
   s.pool.clear();
   s.devices.clear();
   s.links.clear();
+  s.handles.clear();
   s.timers.clear();
   s.firing = nullptr;
   s.completions.clear();
@@ -454,6 +462,7 @@ void ExpectNothingLeft()
   EXPECT_EQ(s.pool.size(), 0u) << "pool blocks left";
   EXPECT_EQ(s.devices.size(), 0u) << "device objects left";
   EXPECT_EQ(s.links.size(), 0u) << "symbolic links left";
+  EXPECT_EQ(s.handles.size(), 0u) << "kernel handles left open";
   EXPECT_EQ(ArmedCount(), 0) << "timers left armed";
   EXPECT_EQ(s.dispatched.size(), 0u) << "requests never completed";
 }
@@ -584,6 +593,68 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING link)
   if (state().links.erase(Text(link)) == 0) {
     ADD_FAILURE() << "deleting a symbolic link that does not exist";
     return STATUS_OBJECT_NAME_NOT_FOUND;
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS NTAPI ObOpenObjectByPointer(PVOID object, ULONG attributes, PACCESS_STATE accessState,
+                                     ACCESS_MASK access, POBJECT_TYPE type, KPROCESSOR_MODE mode,
+                                     PHANDLE handle)
+{
+  fake::State& s = state();
+  auto device = static_cast<PDEVICE_OBJECT>(object);
+  if (s.devices.count(device) == 0) {
+    ADD_FAILURE() << "a handle to an object that is not a device of the driver";
+    return STATUS_INVALID_PARAMETER;
+  }
+  EXPECT_NE(attributes & OBJ_KERNEL_HANDLE, 0u) << "a handle the calling process could use";
+  EXPECT_EQ(accessState, nullptr);
+  EXPECT_EQ(type, nullptr);
+  EXPECT_EQ(mode, KernelMode);
+  fake::Kernel& k = fake::kernel();
+  if (!NT_SUCCESS(k.openObjectResult)) {
+    return k.openObjectResult;
+  }
+  *handle = reinterpret_cast<HANDLE>(++s.lastHandle * 4);
+  s.handles[*handle] = {device, access};
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS NTAPI ZwSetSecurityObject(HANDLE handle, SECURITY_INFORMATION parts,
+                                   PSECURITY_DESCRIPTOR descriptor)
+{
+  fake::State& s = state();
+  auto it = s.handles.find(handle);
+  if (it == s.handles.end()) {
+    ADD_FAILURE() << "setting security through a handle that is not open";
+    return STATUS_INVALID_HANDLE;
+  }
+  if ((it->second.access & WRITE_DAC) == 0) {
+    return STATUS_ACCESS_DENIED;
+  }
+  fake::Kernel& k = fake::kernel();
+  if (!NT_SUCCESS(k.setSecurityResult)) {
+    return k.setSecurityResult;
+  }
+  fake::DeviceRecord& record = s.devices[it->second.device].record;
+  record.security = fake::SelfRelativeCopy(descriptor);
+  if (record.security.empty()) {
+    ADD_FAILURE() << "not a valid security descriptor";
+    return STATUS_INVALID_SECURITY_DESCR;
+  }
+  record.securityInformation = parts;
+  record.linkedWhenSecured = false;
+  for (auto& link : s.links) {
+    record.linkedWhenSecured |= link.second == record.name;
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS NTAPI ZwClose(HANDLE handle)
+{
+  if (state().handles.erase(handle) == 0) {
+    ADD_FAILURE() << "closing a handle that is not open";
+    return STATUS_INVALID_HANDLE;
   }
   return STATUS_SUCCESS;
 }

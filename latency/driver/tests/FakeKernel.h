@@ -8,6 +8,8 @@
 
 #include <ntddk.h>
 
+#include "FakeSecurity.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -72,6 +74,9 @@ struct Kernel {
 
   NTSTATUS createDeviceResult = STATUS_SUCCESS;
   NTSTATUS createLinkResult = STATUS_SUCCESS;
+  // ObOpenObjectByPointer and ZwSetSecurityObject.
+  NTSTATUS openObjectResult = STATUS_SUCCESS;
+  NTSTATUS setSecurityResult = STATUS_SUCCESS;
 
   // ExSetTimerResolution: the resolution granted for a request, in 100-ns units; 0 grants
   // what was asked.
@@ -132,7 +137,13 @@ struct DeviceRecord {
   std::wstring name;
   ULONG extensionSize = 0;
   BOOLEAN exclusive = FALSE;
+  // What ZwSetSecurityObject was given last for the device: a self-relative copy of the
+  // descriptor, the parts it was to replace, and whether a link led to the device then.
+  std::vector<uint8_t> security;
+  SECURITY_INFORMATION securityInformation = 0;
+  bool linkedWhenSecured = false;
 };
+
 const DeviceRecord* Device(PDEVICE_OBJECT device);
 PDEVICE_OBJECT DeviceNamed(const std::wstring& name);
 bool LinkExists(const std::wstring& link, const std::wstring& target);
@@ -158,8 +169,8 @@ int Detaches(PDEVICE_OBJECT target);
 
 // Fails the current test when a lock is still held or a cancel routine still waits.
 void ExpectQuiet();
-// Fails the current test when pool blocks, devices, links, armed timers or uncompleted IRPs
-// are left.
+// Fails the current test when pool blocks, devices, links, kernel handles, armed timers or
+// uncompleted IRPs are left.
 void ExpectNothingLeft();
 
 } // namespace fake

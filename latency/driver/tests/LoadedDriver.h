@@ -39,8 +39,10 @@ protected:
     }
   }
 
+  // Every request comes through the handle `handle_` points at.
   fake::Irp& Send(std::unique_ptr<fake::Irp> irp)
   {
+    irp->next()->FileObject = handle_;
     irps_.push_back(std::move(irp));
     returned_ = fake::Send(device_, *irps_.back());
     return *irps_.back();
@@ -104,6 +106,10 @@ protected:
 
   fake::DriverObject driver_;
   PDEVICE_OBJECT device_ = nullptr;
+  // Two handles on the device: the meter's, and one of some other process.
+  FILE_OBJECT meter_ = {};
+  FILE_OBJECT other_ = {};
+  PFILE_OBJECT handle_ = &meter_;
   std::vector<std::unique_ptr<fake::Irp>> irps_;
   NTSTATUS returned_ = STATUS_SUCCESS;
   bool unloaded_ = false;

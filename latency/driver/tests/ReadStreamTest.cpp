@@ -1,6 +1,8 @@
 // The read stream: raw intervals into queued read buffers, the loss rule, and how reads end.
 #include "LoadedDriver.h"
 
+#include <functional>
+
 namespace {
 
 class ReadStream : public LoadedDriver {
@@ -191,6 +193,75 @@ TEST_F(ReadStream, AReadWhoseCancelRoutineHasStartedIsSkippedAndStillUnlinked)
   EXPECT_EQ(fourth.status(), STATUS_CANCELLED);
   fake::RunDeferredCancel();
   EXPECT_EQ(third.status(), STATUS_CANCELLED);
+}
+
+// A thread or process that ends cancels its requests and waits for them; so does CancelIo.
+TEST_F(ReadStream, TheReadBeingFilledCanBeCancelledAndTheNextOneGoesOn)
+{
+  fake::Irp& current = Read(400);
+  fake::Irp& queued = Read(8);
+  Intervals(10, 1000);
+  fake::Cancel(current);
+  ASSERT_EQ(current.status(), STATUS_CANCELLED);
+  EXPECT_EQ(current.information(), 0u);
+  Intervals({101, 102, 103});
+  EXPECT_EQ(queued.intervals(), std::vector<uint32_t>({101, 102}));
+  // Nothing more was written into the buffer of the request that was handed back.
+  EXPECT_EQ(current.buffer()[10 * 4], 0xEE);
+  EXPECT_EQ(Values().maxInterval, 1000u);
+  EXPECT_EQ(fake::ArmedCount(), 1) << "a cancelled read stops nothing";
+}
+
+// The cancel routine has begun on another processor and waits for the statistics lock while
+// the driver ends the read itself: the request completes once, as cancelled.
+TEST_F(ReadStream, ACancelThatRacesTheEndOfTheReadBeingFilledCompletesItOnce)
+{
+  struct Case {
+    const char* what;
+    std::function<void()> end;
+  };
+  const Case cases[] = {
+      {"filled", [this] { Intervals(2, 1000); }},
+      {"stop", [this] { Simple(IOCTL_LATENCY_STOP); }},
+      {"close", [this] { Major(IRP_MJ_CLOSE); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Start(1000);
+    WarmUp();
+    fake::Irp& current = Read(8);
+    fake::Irp& next = Read(4); // takes the interval that ends the filled read
+    fake::Expire(1000);
+    fake::Cancel(current, true);
+    c.end();
+    EXPECT_FALSE(current.completed()) << "completed under the running cancel routine";
+    fake::RunDeferredCancel();
+    EXPECT_EQ(current.status(), STATUS_CANCELLED);
+    EXPECT_EQ(current.information(), 0u);
+    Simple(IOCTL_LATENCY_STOP);
+    EXPECT_EQ(next.status(), STATUS_CANCELLED);
+  }
+}
+
+// IoCancelIrp came while the request was between the queue and the device, with no cancel
+// routine to call: it only marked it. The device must see the mark, or nothing ever ends it.
+TEST_F(ReadStream, AReadCancelledOnItsWayFromTheQueueCompletesAtOnce)
+{
+  fake::Irp& read = Read(400);
+  read.get()->Cancel = TRUE;
+  fake::Expire(111);
+  EXPECT_EQ(read.status(), STATUS_CANCELLED);
+  EXPECT_EQ(Read(4).status(), NTSTATUS(LATENCY_ERR_OVERFLOW)) << "111 found no read";
+}
+
+TEST_F(ReadStream, UnloadWithReadsPendingEndsThem)
+{
+  fake::Irp& current = Read(400);
+  fake::Irp& queued = Read(400);
+  fake::Expire(1000);
+  Unload();
+  EXPECT_EQ(current.status(), STATUS_CANCELLED);
+  EXPECT_EQ(queued.status(), STATUS_CANCELLED);
 }
 
 TEST_F(ReadStream, UnloadWhileMeasuringLeavesNoTimerArmedAndNoDpcQueued)
