@@ -5,6 +5,7 @@
 
 #include "ErrorReport.h"
 #include "LatencyProtocol.h"
+#include "NtObjectNames.h"
 
 namespace {
 
@@ -36,23 +37,12 @@ bool Append(char* buffer, size_t& length, const char* part, const char* failure)
   return true;
 }
 
-struct CountedString {
-  USHORT length;
-  USHORT maximumLength;
-  const wchar_t* buffer;
-};
-struct ObjectAttributes {
-  ULONG length;
-  HANDLE root;
-  const CountedString* name;
-  ULONG attributes;
-  void* securityDescriptor;
-  void* securityQualityOfService;
-};
+using NtObjectNames::CountedString;
+using NtObjectNames::objCaseInsensitive;
+using NtObjectNames::ObjectAttributes;
 using OpenSymbolicLinkFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, const ObjectAttributes*);
 using MakeTemporaryFunction = LONG(WINAPI*)(HANDLE);
 using CloseFunction = LONG(WINAPI*)(HANDLE);
-const ULONG objCaseInsensitive = 0x40;
 
 // A driver whose host process died never ran its unload: the DOS name of its device stays,
 // pointing at a device that is gone, and Wine then refuses to load the driver again. The

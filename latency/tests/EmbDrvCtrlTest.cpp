@@ -12,6 +12,7 @@
 #include <string>
 
 #include "EmbDrvCtrl.h"
+#include "NtObjectNames.h"
 #include "ReportedErrors.h"
 #include "TamsinDrv.h"
 #include "driver_service.h"
@@ -94,18 +95,8 @@ void RegisterStoppedService()
 
 // What a killed host of the driver leaves: the device's DOS name, permanent, pointing at a
 // device that is gone.
-struct CountedString {
-  USHORT length, maximumLength;
-  const wchar_t* buffer;
-};
-struct ObjectAttributes {
-  ULONG length;
-  HANDLE root;
-  const CountedString* name;
-  ULONG attributes;
-  void* securityDescriptor;
-  void* securityQualityOfService;
-};
+using NtObjectNames::CountedString;
+using NtObjectNames::ObjectAttributes;
 
 CountedString Counted(const wchar_t* text)
 {
@@ -125,7 +116,8 @@ LONG CreatePermanentLink(const wchar_t* linkName, const wchar_t* target)
   const ObjectAttributes attributes = {sizeof(attributes),
                                        nullptr,
                                        &name,
-                                       0x40 /* case-insensitive */ | 0x10 /* permanent */,
+                                       NtObjectNames::objCaseInsensitive |
+                                           NtObjectNames::objPermanent,
                                        nullptr,
                                        nullptr};
   HANDLE link = nullptr;
