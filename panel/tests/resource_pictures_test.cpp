@@ -1,6 +1,7 @@
 #include "MessageBoxes.h"
 #include "ResourcePictures.h"
 #include "frame_test_support.h"
+#include "icon_pixels.h"
 
 #include <gtest/gtest.h>
 
@@ -115,27 +116,16 @@ TEST_F(ResourcePicturesTest, ErrorBoxShowsTheMessageUnchangedUnderError)
 /** The icon as Windows draws it onto black, next to the image composited onto black. */
 void expectDrawnAsWindowsDrawsIt(const juce::Image& image, int size)
 {
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = size;
-  info.bmiHeader.biHeight = -size;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  ASSERT_NE(nullptr, bitmap);
-  HGDIOBJ old = SelectObject(dc, bitmap);
-  std::memset(bits, 0, static_cast<size_t>(size * size * 4));
   HICON icon = static_cast<HICON>(
       LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
   ASSERT_NE(nullptr, icon);
-  ASSERT_TRUE(DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL));
-  GdiFlush();
+  const std::vector<uint32_t> pixels = test::pixelsOf(icon, size, 0);
+  DestroyIcon(icon);
+  ASSERT_EQ(static_cast<size_t>(size * size), pixels.size());
   int differing = 0;
   for (int y = 0; y < size; ++y) {
     for (int x = 0; x < size; ++x) {
-      const uint32_t drawn = static_cast<const uint32_t*>(bits)[y * size + x];
+      const uint32_t drawn = pixels[static_cast<size_t>(y * size + x)];
       const juce::Colour ours = image.getPixelAt(x, y);
       const int channels[3][2] = {
           {static_cast<int>((drawn >> 16) & 0xFF), ours.getRed()},
@@ -148,10 +138,6 @@ void expectDrawnAsWindowsDrawsIt(const juce::Image& image, int size)
     }
   }
   EXPECT_EQ(0, differing);
-  DestroyIcon(icon);
-  SelectObject(dc, old);
-  DeleteObject(bitmap);
-  DeleteDC(dc);
 }
 
 TEST_F(ResourcePicturesTest, IconEntryForASizeComesAsAnImageTheRightWayUp)

@@ -1,5 +1,6 @@
 // What the real program shows besides its controls: the program's icon (in the program file,
 // on its window and its window class) and the controls' tooltips.
+#include "icon_pixels.h"
 #include "process_test_support.h"
 #include "resource.h"
 
@@ -76,34 +77,7 @@ BOOL CALLBACK keepFirstName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found)
   return FALSE;
 }
 
-/** The icon drawn onto a square of the background colour, as 32-bit pixels. Empty when it
-    cannot be drawn. */
-std::vector<uint32_t> pixelsOf(HICON icon, int size, uint32_t background = 0x00808080u)
-{
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = size;
-  info.bmiHeader.biHeight = -size;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  std::vector<uint32_t> pixels;
-  if (bitmap != nullptr) {
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    auto* p = static_cast<uint32_t*>(bits);
-    std::fill(p, p + size * size, background & 0x00FFFFFFu);
-    if (DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL)) {
-      GdiFlush();
-      pixels.assign(p, p + size * size);
-    }
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-  }
-  DeleteDC(dc);
-  return pixels;
-}
+using test::pixelsOf;
 
 int iconEdge(HICON icon)
 {
