@@ -16,40 +16,14 @@
 #include "ReportedErrors.h"
 #include "TamsinDrv.h"
 #include "driver_service.h"
+#include "real_system_folder.h"
 
 namespace {
 
 const char serviceName[] = "tamsin_driver";
 
-using RedirectionOff = BOOL(WINAPI*)(PVOID*);
-using RedirectionBack = BOOL(WINAPI*)(PVOID);
-
-// Looks at the real system folder, as a 64-bit program would.
-class WithoutRedirection {
-public:
-  WithoutRedirection()
-  {
-    HMODULE kernel32 = GetModuleHandleA("kernel32");
-    off_ = reinterpret_cast<RedirectionOff>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "Wow64DisableWow64FsRedirection")));
-    back_ = reinterpret_cast<RedirectionBack>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "Wow64RevertWow64FsRedirection")));
-    off_(&old_);
-  }
-  ~WithoutRedirection() { back_(old_); }
-
-private:
-  RedirectionOff off_;
-  RedirectionBack back_;
-  PVOID old_ = nullptr;
-};
-
-std::string DriverFile()
-{
-  char directory[MAX_PATH];
-  GetSystemDirectoryA(directory, MAX_PATH);
-  return std::string(directory) + "\\drivers\\tamsin_driver.sys";
-}
+using tamsin_test::driverFile;
+using tamsin_test::WithoutRedirection;
 
 bool Exists(const std::string& path)
 {
@@ -59,7 +33,7 @@ bool Exists(const std::string& path)
 bool DriverFileExists()
 {
   WithoutRedirection real;
-  return Exists(DriverFile());
+  return Exists(driverFile());
 }
 
 bool ServiceRegistered()
@@ -77,7 +51,7 @@ void RemoveEverything()
 {
   test::DriverService::removeLeftover(serviceName);
   WithoutRedirection real;
-  DeleteFileA(DriverFile().c_str());
+  DeleteFileA(driverFile().c_str());
 }
 
 // A registered service that was never started.
@@ -161,8 +135,8 @@ TEST_F(Installer, TheTestRunsUnderWow64AndTheFileGoesToTheSystemDriversFolder)
   char path[MAX_PATH];
   std::memset(path, 'x', sizeof(path));
   ASSERT_TRUE(EmbDrvCtrl::GetDrvPathAndName(path));
-  EXPECT_EQ(std::string(path), DriverFile());
-  for (size_t i = DriverFile().size(); i < MAX_PATH; i++) {
+  EXPECT_EQ(std::string(path), driverFile());
+  for (size_t i = driverFile().size(); i < MAX_PATH; i++) {
     ASSERT_EQ(path[i], 0) << i;
   }
   EXPECT_TRUE(Texts().empty());
@@ -229,7 +203,7 @@ TEST_F(Installer, TheX64ImageFromTheResourcesRunsAndUninstallingLeavesNothing)
   EXPECT_EQ(query.config.dwStartType, DWORD(SERVICE_DEMAND_START));
   EXPECT_EQ(query.config.dwErrorControl, DWORD(SERVICE_ERROR_IGNORE));
   EXPECT_STREQ(query.config.lpDisplayName, serviceName);
-  EXPECT_EQ(std::string(query.config.lpBinaryPathName), DriverFile());
+  EXPECT_EQ(std::string(query.config.lpBinaryPathName), driverFile());
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
 
@@ -240,7 +214,7 @@ TEST_F(Installer, TheX64ImageFromTheResourcesRunsAndUninstallingLeavesNothing)
     EXPECT_EQ(driver.Ioctl(IOCTL_LATENCY_GET_INFO, nullptr, 0, &info, sizeof(info)), 0u);
     EXPECT_EQ(info.values[0], 1u);
   }
-  EXPECT_FALSE(Exists(DriverFile())) << "written past the redirection into the 32-bit folder";
+  EXPECT_FALSE(Exists(driverFile())) << "written past the redirection into the 32-bit folder";
 
   bool stillPresent = true;
   EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(&stillPresent));

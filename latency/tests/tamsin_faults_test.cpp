@@ -1,6 +1,7 @@
 // The real tamsin.exe when things go wrong around it: every failure in its own box, read and
 // answered here as a user would, in the order the program raised them; then one end, with
 // the frame's exit code, and nothing of the driver left that could be removed.
+#include "real_system_folder.h"
 #include "tamsin_window.h"
 
 #include <gtest/gtest.h>
@@ -16,36 +17,8 @@ using tamsin_test::waitFor;
 const int IDC_EXIT = 1001;
 const char serviceName[] = "tamsin_driver";
 
-using RedirectionOff = BOOL(WINAPI*)(PVOID*);
-using RedirectionBack = BOOL(WINAPI*)(PVOID);
-
-// This 32-bit test sees the real system folder only with the WOW64 redirection off, as the
-// meter writes its driver there.
-class WithoutRedirection {
-public:
-  WithoutRedirection()
-  {
-    HMODULE kernel32 = ::GetModuleHandleA("kernel32");
-    off_ = reinterpret_cast<RedirectionOff>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel32, "Wow64DisableWow64FsRedirection")));
-    back_ = reinterpret_cast<RedirectionBack>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel32, "Wow64RevertWow64FsRedirection")));
-    off_(&old_);
-  }
-  ~WithoutRedirection() { back_(old_); }
-
-private:
-  RedirectionOff off_;
-  RedirectionBack back_;
-  PVOID old_ = nullptr;
-};
-
-std::string driverFile()
-{
-  char directory[MAX_PATH] = "";
-  ::GetSystemDirectoryA(directory, MAX_PATH);
-  return std::string(directory) + "\\drivers\\tamsin_driver.sys";
-}
+using tamsin_test::driverFile;
+using tamsin_test::WithoutRedirection;
 
 DWORD driverFileAttributes()
 {
