@@ -95,6 +95,6 @@ NTSTATUS RestrictToSystemAndAdministrators(PDEVICE_OBJECT deviceObject)
   }
   // The object manager keeps a copy; the descriptor and its parts can go with this frame.
   status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &descriptor);
-  ZwClose(handle);
-  return status;
+  const NTSTATUS closed = ZwClose(handle);
+  return NT_SUCCESS(status) ? closed : status;
 }

@@ -91,6 +91,7 @@ TEST_F(DriverLoad, AFailedLoadLeavesNothingBehindAndRegistersNothing)
     NTSTATUS createDevice;
     NTSTATUS openObject;
     NTSTATUS setSecurity;
+    NTSTATUS closeHandle;
     NTSTATUS createLink;
     NTSTATUS result;
   };
@@ -98,12 +99,13 @@ TEST_F(DriverLoad, AFailedLoadLeavesNothingBehindAndRegistersNothing)
   const NTSTATUS collision = STATUS_OBJECT_NAME_COLLISION;
   const NTSTATUS noMemory = STATUS_INSUFFICIENT_RESOURCES;
   const Case cases[] = {
-      {"no memory for the driver", 0, ok, ok, ok, ok, STATUS_UNSUCCESSFUL},
-      {"no memory for the device", 1, ok, ok, ok, ok, noMemory},
-      {"device object", -1, collision, ok, ok, ok, collision},
-      {"handle to the device", -1, ok, noMemory, ok, ok, noMemory},
-      {"security", -1, ok, ok, STATUS_ACCESS_DENIED, ok, STATUS_ACCESS_DENIED},
-      {"symbolic link", -1, ok, ok, ok, collision, collision},
+      {"no memory for the driver", 0, ok, ok, ok, ok, ok, STATUS_UNSUCCESSFUL},
+      {"no memory for the device", 1, ok, ok, ok, ok, ok, noMemory},
+      {"device object", -1, collision, ok, ok, ok, ok, collision},
+      {"handle to the device", -1, ok, noMemory, ok, ok, ok, noMemory},
+      {"security", -1, ok, ok, STATUS_ACCESS_DENIED, ok, ok, STATUS_ACCESS_DENIED},
+      {"closing the handle", -1, ok, ok, ok, STATUS_INVALID_HANDLE, ok, STATUS_INVALID_HANDLE},
+      {"symbolic link", -1, ok, ok, ok, ok, collision, collision},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -113,6 +115,7 @@ TEST_F(DriverLoad, AFailedLoadLeavesNothingBehindAndRegistersNothing)
     fake::kernel().createDeviceResult = c.createDevice;
     fake::kernel().openObjectResult = c.openObject;
     fake::kernel().setSecurityResult = c.setSecurity;
+    fake::kernel().closeResult = c.closeHandle;
     fake::kernel().createLinkResult = c.createLink;
     EXPECT_EQ(DriverEntry(&driver.object, &driver.registryPath), c.result);
     fake::ExpectNothingLeft();

@@ -656,7 +656,7 @@ NTSTATUS NTAPI ZwClose(HANDLE handle)
     ADD_FAILURE() << "closing a handle that is not open";
     return STATUS_INVALID_HANDLE;
   }
-  return STATUS_SUCCESS;
+  return fake::kernel().closeResult;
 }
 
 VOID NTAPI IoDetachDevice(PDEVICE_OBJECT target)

@@ -74,9 +74,11 @@ struct Kernel {
 
   NTSTATUS createDeviceResult = STATUS_SUCCESS;
   NTSTATUS createLinkResult = STATUS_SUCCESS;
-  // ObOpenObjectByPointer and ZwSetSecurityObject.
+  // ObOpenObjectByPointer, ZwSetSecurityObject and ZwClose (which closes the handle all the
+  // same).
   NTSTATUS openObjectResult = STATUS_SUCCESS;
   NTSTATUS setSecurityResult = STATUS_SUCCESS;
+  NTSTATUS closeResult = STATUS_SUCCESS;
 
   // ExSetTimerResolution: the resolution granted for a request, in 100-ns units; 0 grants
   // what was asked.
