@@ -22,6 +22,7 @@ const DWORD measureWait = 20000;
 const DWORD processWait = 20000;
 const NTSTATUS statusSuccess = 0;
 const NTSTATUS statusCancelled = NTSTATUS(0xC0000120);
+const NTSTATUS statusPending = NTSTATUS(0x00000103);
 
 // A handle of its own on the device, for reads and writes.
 class RawHandle {
@@ -537,6 +538,72 @@ TEST_F(TamsinDrvTest, CancelIoEndsTheReadBeingFilledAtOnce)
   ASSERT_TRUE(next.finished(measureWait));
   EXPECT_EQ(next.status(), statusSuccess) << "the stream goes on after a cancel";
   EXPECT_EQ(next.transferred(), 8u);
+}
+
+// A thread of the test that issues a read on a handle of the test and ends when told to.
+struct ReadingThread {
+  explicit ReadingThread(HANDLE device) : read(400000), device(device)
+  {
+    thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+  }
+  ~ReadingThread()
+  {
+    end();
+    CloseHandle(go);
+  }
+  // Tells the thread to end and waits for it; true when it has.
+  bool end()
+  {
+    if (thread == nullptr) {
+      return true;
+    }
+    SetEvent(go);
+    const bool ended = WaitForSingleObject(thread, processWait) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    thread = nullptr;
+    return ended;
+  }
+
+  static DWORD WINAPI Run(void* context)
+  {
+    auto* self = static_cast<ReadingThread*>(context);
+    // Intervals that found no read make the next read fail once with the overflow error.
+    for (int attempt = 0; attempt < 5 && !self->pending; attempt++) {
+      self->pending = self->read.issue(self->device);
+      self->error = self->read.error();
+    }
+    WaitForSingleObject(self->go, INFINITE);
+    return 0;
+  }
+
+  PendingRead read;
+  HANDLE device;
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = nullptr;
+  bool pending = false;
+  DWORD error = 0;
+};
+
+// A thread's end cancels the requests it issued (on Windows the thread waits for them), so the
+// read being filled ends with it, although its handle stays open.
+TEST_F(TamsinDrvTest, AThreadThatEndsWithAReadBeingFilledHasItCancelled)
+{
+  RawHandle device;
+  ASSERT_TRUE(device.open()) << GetLastError();
+  Start(1000);
+  ReadingThread reader(device.get());
+  ASSERT_NE(reader.thread, nullptr) << GetLastError();
+  const bool takenUp = IntervalArrives();
+  ASSERT_TRUE(reader.end());
+  ASSERT_TRUE(reader.pending) << reader.error;
+  ASSERT_TRUE(takenUp) << "the read was never taken up";
+  ASSERT_TRUE(reader.read.finished(measureWait)) << "the ended thread's read is still pending";
+  // Wine has the issuing thread write the request's record: when that thread is already gone
+  // as the read ends, the event is set but the record still says pending.
+  const NTSTATUS status = reader.read.status();
+  EXPECT_TRUE(status == statusCancelled || status == statusPending) << std::hex << status;
+  EXPECT_EQ(reader.read.transferred(), 0u);
+  EXPECT_TRUE(IntervalArrives()) << "a thread's end stops nothing";
 }
 
 // The process's end cancels its read; the process does not wait for 100 s of intervals.
