@@ -1,7 +1,7 @@
 // EmbDrvCtrl installing the driver from this program's resources through Wine's service
 // manager, and removing it again. The 32-bit test runs under WOW64, as Tamsin does on 64-bit
-// Windows, so it installs the x64 image. Every test starts and ends with the service and its
-// file removed, whatever happened in between.
+// Windows, so it installs the x64 image. Every test starts and ends with the service, its file
+// and a device name that a killed host left removed, whatever happened in between.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include "TamsinDrv.h"
 #include "driver_service.h"
 #include "real_system_folder.h"
+#include "tamsin_window.h"
 
 namespace {
 
@@ -45,13 +46,6 @@ bool ServiceRegistered()
   }
   CloseServiceHandle(manager);
   return service != nullptr;
-}
-
-void RemoveEverything()
-{
-  test::DriverService::removeLeftover(serviceName);
-  WithoutRedirection real;
-  DeleteFileA(driverFile().c_str());
 }
 
 // A registered service that was never started.
@@ -111,6 +105,40 @@ DWORD DeviceOpenError()
   }
   CloseHandle(device);
   return 0;
+}
+
+// The device's name that a killed host of an earlier run left: Wine would refuse every load
+// of the driver while it is there.
+void RemoveDeadDeviceName()
+{
+  if (DeviceOpenError() != DWORD(ERROR_PATH_NOT_FOUND)) {
+    return;
+  }
+  using Open = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, const ObjectAttributes*);
+  using MakeTemporary = LONG(WINAPI*)(HANDLE);
+  using Close = LONG(WINAPI*)(HANDLE);
+  HMODULE ntdll = GetModuleHandleA("ntdll");
+  auto open = reinterpret_cast<Open>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenSymbolicLinkObject")));
+  auto makeTemporary = reinterpret_cast<MakeTemporary>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtMakeTemporaryObject")));
+  auto close = reinterpret_cast<Close>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtClose")));
+  const CountedString name = Counted(L"\\??\\tamsin_static_device");
+  const ObjectAttributes attributes = {
+      sizeof(attributes), nullptr, &name, NtObjectNames::objCaseInsensitive, nullptr, nullptr};
+  HANDLE link = nullptr;
+  if (open(&link, DELETE, &attributes) >= 0) {
+    makeTemporary(link);
+    close(link);
+  }
+}
+
+void RemoveEverything()
+{
+  test::DriverService::removeLeftover(serviceName);
+  RemoveDeadDeviceName();
+  WithoutRedirection real;
+  DeleteFileA(driverFile().c_str());
 }
 
 class Installer : public ::testing::Test {
@@ -342,6 +370,44 @@ TEST_F(Installer, ARunAfterACrashedOneStartsClean)
   EXPECT_TRUE(Texts().empty()) << Texts().front();
   EXPECT_FALSE(ServiceRegistered());
   EXPECT_FALSE(DriverFileExists());
+}
+
+// The driver's host killed while the meter has the device open, as a crash would: the service
+// still reads running, a stop finds no host to ask, the file and the device's name are left.
+// The uninstall at the meter's end clears all of it without a message, and the next install
+// measures.
+TEST_F(Installer, AfterTheDriversHostDiedTheUninstallClearsUpAndTheNextInstallMeasures)
+{
+  ASSERT_EQ(EmbDrvCtrl::InstallDrvByRes(IDR_DRIVER_X64), 0u);
+  {
+    TamsinDrv meter;
+    ASSERT_EQ(meter.Open(), 0u);
+    uint32_t period = 1000, answer = 0;
+    ASSERT_EQ(meter.Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4), 0u);
+    ASSERT_NE(tamsin_test::killDriverHost(), 0) << "no host of the driver found in this prefix";
+    ASSERT_TRUE(tamsin_test::waitFor(
+        [] { return DeviceOpenError() == DWORD(ERROR_PATH_NOT_FOUND); }, 20000))
+        << "the device's name should be left, leading nowhere: " << DeviceOpenError();
+    ASSERT_EQ(tamsin_test::driverServiceState(), DWORD(SERVICE_RUNNING));
+    bool stillPresent = true;
+    EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(&stillPresent));
+    EXPECT_FALSE(stillPresent);
+  }
+  EXPECT_TRUE(Texts().empty()) << Texts().front();
+  EXPECT_FALSE(ServiceRegistered());
+  EXPECT_FALSE(DriverFileExists());
+  EXPECT_EQ(DeviceOpenError(), DWORD(ERROR_FILE_NOT_FOUND));
+
+  ASSERT_EQ(EmbDrvCtrl::InstallDrvByRes(IDR_DRIVER_X64), 0u) << Texts().front();
+  {
+    TamsinDrv meter;
+    ASSERT_EQ(meter.Open(), 0u);
+    uint32_t period = 1000, answer = 0;
+    EXPECT_EQ(meter.Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4), 0u);
+    EXPECT_EQ(meter.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
+  }
+  EXPECT_TRUE(EmbDrvCtrl::UninstallDrv(nullptr));
+  EXPECT_TRUE(Texts().empty()) << Texts().front();
 }
 
 } // namespace
