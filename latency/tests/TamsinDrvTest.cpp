@@ -73,10 +73,12 @@ public:
   }
 
   // Issues reads until one stays pending: intervals that arrive while no read waits are lost,
-  // and the next read fails once with the overflow error for it.
+  // and the next read fails once with the overflow error for it. On a busy machine the next
+  // interval can come before the next attempt again and again, so only a hang ends the tries.
   void issuePending(HANDLE device)
   {
-    for (int attempt = 0; attempt < 5; attempt++) {
+    const ULONGLONG deadline = GetTickCount64() + measureWait;
+    for (int attempt = 0; GetTickCount64() < deadline; attempt++) {
       if (issue(device)) {
         return;
       }
@@ -568,9 +570,13 @@ struct ReadingThread {
   {
     auto* self = static_cast<ReadingThread*>(context);
     // Intervals that found no read make the next read fail once with the overflow error.
-    for (int attempt = 0; attempt < 5 && !self->pending; attempt++) {
+    const ULONGLONG deadline = GetTickCount64() + measureWait;
+    while (!self->pending && GetTickCount64() < deadline) {
       self->pending = self->read.issue(self->device);
       self->error = self->read.error();
+      if (self->error != LATENCY_ERR_OVERFLOW) {
+        break;
+      }
     }
     WaitForSingleObject(self->go, INFINITE);
     return 0;

@@ -57,9 +57,11 @@ int EndWithReadPending(DWORD bytes, const char* ready, const char* go)
   void* buffer = VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   auto* overlapped = new OVERLAPPED();
   overlapped->hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  // Intervals that found no read make the next read fail once with the overflow error.
+  // Intervals that found no read make the next read fail once with the overflow error; on a
+  // busy machine again and again, so only a hang ends the tries.
   bool pending = false;
-  for (int attempt = 0; attempt < 5 && !pending; attempt++) {
+  const ULONGLONG deadline = GetTickCount64() + 20000;
+  while (!pending && GetTickCount64() < deadline) {
     ResetEvent(overlapped->hEvent);
     if (ReadFile(device, buffer, bytes, nullptr, overlapped)) {
       return readDoneAtOnce;
