@@ -50,8 +50,12 @@ LRESULT dispatch(TMessageWindowBlock* block, HWND window, UINT message, WPARAM w
 
 HWND createMessageWindow(const TString& name, TWndMessageListener* listener)
 {
-  HWND window =
-      CreateWindowExA(0, "Message", name.text(), 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  // The desktop as parent: without one, Wine makes a window of this class the desktop's own
+  // message window whenever the desktop has none just then, and that one can be neither
+  // destroyed nor reached by broadcasts. With the desktop given, Windows and Wine alike make an
+  // ordinary top-level window without an owner.
+  HWND window = CreateWindowExA(0, "Message", name.text(), 0, 0, 0, 0, 0, GetDesktopWindow(),
+                                nullptr, nullptr, nullptr);
   if (window == nullptr)
     return nullptr;
 

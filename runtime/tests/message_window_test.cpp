@@ -1,6 +1,7 @@
 #include "TrMessageWindow.h"
 
 #include "freed_memory_guard.h"
+#include "worker.h"
 
 #include <gtest/gtest.h>
 
@@ -358,6 +359,46 @@ TEST(MessageWindow, KeepsItsNameForOtherPrograms)
 
   Tr::destroyMessageWindow(window);
   EXPECT_EQ(1, runProgram(findIt));
+}
+
+// Under Wine a parentless window of the class "Message" becomes the desktop's own message
+// window when the desktop has none at that moment (as when another program made the one that
+// was there and has ended): DestroyWindow then refuses it and broadcasts pass it by. A desktop
+// of the test's own has none at all.
+TEST(MessageWindow, IsAnOrdinaryTopLevelWindowOnADesktopWithoutAMessageWindow)
+{
+  char name[64];
+  std::snprintf(name, sizeof name, "TrTestDesktop%lu", GetCurrentProcessId());
+  HDESK desktop = CreateDesktopA(name, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  ASSERT_NE(nullptr, desktop);
+  RecordingListener listener;
+  HWND window = nullptr;
+  HWND parent = nullptr;
+  HWND desktopWindow = nullptr;
+  bool gone = false;
+  bool recordDeleted = false;
+  {
+    test::Worker worker([&] {
+      if (!SetThreadDesktop(desktop))
+        return;
+      window = Tr::createMessageWindow(Tr::TString("TrTestOwnDesktop"), &listener);
+      if (window == nullptr)
+        return;
+      parent = GetAncestor(window, GA_PARENT);
+      desktopWindow = GetDesktopWindow();
+      const Tr::TMessageWindowBlock* block = blockOf(window);
+      Tr::destroyMessageWindow(window);
+      gone = !IsWindow(window);
+      recordDeleted = test::isDeleted(block);
+    });
+    EXPECT_TRUE(worker.join());
+  }
+  CloseDesktop(desktop);
+  ASSERT_NE(nullptr, window);
+  EXPECT_NE(nullptr, desktopWindow);
+  EXPECT_EQ(desktopWindow, parent);
+  EXPECT_TRUE(gone);
+  EXPECT_TRUE(recordDeleted);
 }
 
 TEST(MessageWindow, NullWindows)

@@ -1,6 +1,7 @@
 #include "TrClock.h"
 #include "TrThread.h"
 
+#include "freed_memory_guard.h"
 #include "system_clock.h"
 #include "worker.h"
 
@@ -348,10 +349,40 @@ TEST(BThread, AnAutoDeletingThreadDeletesItselfAfterTellingItsListener)
   EXPECT_EQ(order, (std::vector<std::string>{"told", "deleted"}));
 }
 
+namespace {
+
+// The thread whose stop the test asks for, and the thread that asks.
+std::atomic<BThread*> stopped{nullptr};
+std::atomic<DWORD> stopperId{0};
+
+// A clock reading that the stopper makes once its request can be seen waits until the thread
+// has deleted the object: whatever the stop touches after that is freed memory. Reading the
+// flag here is safe as long as the request is not visible before the reading.
+DWORD clockThatLetsTheThreadGoFirst()
+{
+  BThread* const thread = stopped;
+  if (thread != nullptr && GetCurrentThreadId() == stopperId && thread->stopRequested != 0)
+    waitUntil([thread] { return test::isDeleted(thread); });
+  return test::systemClock();
+}
+
+struct ClockOfTheStopper {
+  ClockOfTheStopper()
+  {
+    stopperId = GetCurrentThreadId();
+    test::setClockSource(&clockThatLetsTheThreadGoFirst);
+  }
+  ~ClockOfTheStopper() { test::setClockSource(nullptr); }
+};
+
+} // namespace
+
 // Deleted memory is unreadable in this program: a stop() that touched the object after its
-// request could be seen would fault here.
+// request could be seen would fault here, at the latest after the clock reading that lets the
+// thread delete the object first.
 TEST(BThread, StoppingAThreadThatDeletesItselfAtOnceTouchesNothingAfterTheRequest)
 {
+  const ClockOfTheStopper clock;
   for (int round = 0; round < 200; round++) {
     Tr::BEvent spinning;
     Tr::BEvent deleted;
@@ -359,7 +390,9 @@ TEST(BThread, StoppingAThreadThatDeletesItselfAtOnceTouchesNothingAfterTheReques
     thread->autoDelete = 1;
     ASSERT_TRUE(thread->start());
     ASSERT_TRUE(spinning.wait(20000));
+    stopped = thread;
     EXPECT_TRUE(thread->stop());
+    stopped = nullptr;
     ASSERT_TRUE(deleted.wait(20000)) << "round " << round;
   }
 }
