@@ -223,6 +223,8 @@ void CTamsinGuiView::ShowValues(const LatencyValues& values)
   const uint32_t current = CurrentLatency(values.maxInterval, values.period);
   m_current = current;
   m_period = values.period;
+  // The driver reports a maximum of 0 when it recorded no interval since the last poll.
+  m_lastPollMeasured = values.maxInterval != 0;
   const int32_t point = ClampToGraph(GraphValue(current), m_graph.minValue, m_graph.maxValue);
   m_graph.PushValue(0, point);
   m_graph.Update();
@@ -244,7 +246,10 @@ void CTamsinGuiView::UpdateValues()
   SetDlgItemText(IDC_PERIOD, text);
   std::snprintf(text, sizeof(text), "%u \xB5s", static_cast<unsigned>(m_current));
   SetDlgItemText(IDC_CURRENT, text);
-  SetDlgItemText(IDC_VERDICT, VerdictText(m_absoluteMax));
+  // A bad maximum was measured and stays until Reset; a good one says nothing once the
+  // driver has stopped delivering intervals.
+  const bool bad = m_absoluteMax >= LATENCY_GOOD_LIMIT_US;
+  SetDlgItemText(IDC_VERDICT, bad || m_lastPollMeasured ? VerdictText(m_absoluteMax) : "");
   ::PostMessageA(GetParent(), WM_LATENCY_STATE, 0, 0);
 }
 

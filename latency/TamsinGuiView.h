@@ -54,6 +54,9 @@ public:
   uint32_t m_current = 0;
   uint32_t m_period = 0;
   bool m_polling = false;
+  // False after a poll whose record holds no interval: the driver measured nothing in that
+  // second (the measurement was stopped, or its timer has not run), which is no good machine.
+  bool m_lastPollMeasured = true;
 
 private:
   LRESULT OnInitDialog();

@@ -102,12 +102,37 @@ protected:
   void TearDown() override { removeEverything(); }
 };
 
+// A variable of the environment that the program inherits, for the length of a test.
+class EnvironmentVariable {
+public:
+  EnvironmentVariable(const char* name, const std::string& value) : name_(name)
+  {
+    ::SetEnvironmentVariableA(name, value.c_str());
+  }
+  ~EnvironmentVariable() { ::SetEnvironmentVariableA(name_, nullptr); }
+
+private:
+  const char* name_;
+};
+
+std::string temporaryPath(const char* name)
+{
+  char folder[MAX_PATH] = "";
+  ::GetTempPathA(sizeof(folder), folder);
+  return std::string(folder) + name;
+}
+
 TEST_F(TamsinFaults, ADirectoryInPlaceOfTheDriverFileGivesEachBoxOnceAndOneEnd)
 {
   {
     WithoutRedirection real;
     ASSERT_TRUE(::CreateDirectoryA(driverFile().c_str(), nullptr)) << ::GetLastError();
   }
+  // A program that runs as administrator must not append to a file that its environment
+  // names, nor let its environment turn its boxes off.
+  const std::string log = temporaryPath("tamsin-error-log.txt");
+  ::DeleteFileA(log.c_str());
+  EnvironmentVariable errorLog("TAMSIN_ERROR_LOG", log);
   TamsinProcess tamsin;
   ASSERT_TRUE(tamsin.start());
   // Each box is there, with its text, until it is answered; the next comes after it.
@@ -123,6 +148,8 @@ TEST_F(TamsinFaults, ADirectoryInPlaceOfTheDriverFileGivesEachBoxOnceAndOneEnd)
   EXPECT_EQ(tamsin_test::driverServiceState(), 0u);
   EXPECT_EQ(driverFileAttributes() & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY))
       << "a directory is nobody's driver file";
+  EXPECT_EQ(::GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES);
+  ::DeleteFileA(log.c_str());
 }
 
 TEST_F(TamsinFaults, ACloseRequestWhileAStartUpBoxIsOpenWaitsForTheBoxesAndEndsOnce)

@@ -1,4 +1,5 @@
 // The real tamsin.exe with its real driver, driven from outside by window messages.
+#include "LatencyProtocol.h"
 #include "tamsin_window.h"
 
 #include <commctrl.h>
@@ -99,6 +100,75 @@ TEST_F(TamsinGui, ResetClearsOnlyTheMaximum)
   EXPECT_EQ(tamsin.text(IDC_CURRENT), current);
   EXPECT_EQ(tamsin.text(IDC_PERIOD), period);
   EXPECT_EQ(tamsin.text(IDC_VERDICT), goodVerdict);
+}
+
+// A handle on the meter's device in another process than the meter's: this test's.
+class OtherHandle {
+public:
+  OtherHandle()
+      : device_(::CreateFileA(LATENCY_WIN32_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr)),
+        error_(::GetLastError())
+  {
+  }
+  ~OtherHandle()
+  {
+    if (open()) {
+      ::CloseHandle(device_);
+    }
+  }
+  bool open() const { return device_ != INVALID_HANDLE_VALUE; }
+  DWORD error() const { return error_; }
+  bool stop() const
+  {
+    DWORD transferred = 0;
+    return ::DeviceIoControl(device_, IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0, &transferred,
+                             nullptr) != FALSE;
+  }
+
+private:
+  HANDLE device_;
+  DWORD error_;
+};
+
+TEST_F(TamsinGui, AnotherProcessOpeningAndClosingTheDeviceLeavesTheMeasurementRunning)
+{
+  {
+    OtherHandle other;
+    ASSERT_TRUE(other.open()) << other.error();
+  }
+  // Every poll after the Reset still brings intervals from the driver.
+  tamsin.click(IDC_RESET);
+  EXPECT_TRUE(waitFor([&] { return tamsin.micros(IDC_MAXIMUM) > 0; }, 20000))
+      << "the measurement stopped with the other handle";
+  const long long maximum = tamsin.micros(IDC_MAXIMUM);
+  const std::string verdict = tamsin.text(IDC_VERDICT);
+  EXPECT_NE(verdict, "");
+  EXPECT_EQ(verdict == goodVerdict, maximum < 2000) << verdict;
+}
+
+TEST_F(TamsinGui, AMeasurementStoppedByAnotherProcessIsNeverAGoodMachine)
+{
+  {
+    OtherHandle other;
+    ASSERT_TRUE(other.open()) << other.error();
+    ASSERT_TRUE(other.stop()) << ::GetLastError();
+  }
+  // The poll after the stop may still bring the intervals before it; the ones after that find
+  // none, and then a cleared maximum shows no verdict.
+  EXPECT_TRUE(waitFor(
+      [&] {
+        if (tamsin.micros(IDC_MAXIMUM) != 0) {
+          tamsin.click(IDC_RESET);
+        }
+        return tamsin.text(IDC_VERDICT).empty();
+      },
+      20000))
+      << tamsin.text(IDC_VERDICT);
+  tamsin.click(IDC_RESET);
+  EXPECT_EQ(tamsin.text(IDC_MAXIMUM), "0 \xB5s");
+  EXPECT_EQ(tamsin.text(IDC_VERDICT), "") << "a cleared maximum over nothing measured";
 }
 
 TEST_F(TamsinGui, ExitEndsTheProgramAndRemovesTheDriver)

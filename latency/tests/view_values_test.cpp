@@ -171,6 +171,43 @@ TEST_F(ViewTicks, EachTickPlotsItsLatencyOnTheLogScale)
   EXPECT_EQ(view.m_graph.BarColour(line, 10000), COLORREF(0x000000FF));
 }
 
+// What a poll reads from a driver whose measurement has stopped, or whose timer has not run
+// for the whole second: no interval, the period of the last START.
+LatencyValues nothingMeasured(uint32_t period)
+{
+  LatencyValues v = record(period, 0);
+  v.minInterval = 0;
+  return v;
+}
+
+TEST_F(ViewTicks, ASecondWithoutIntervalsNeverShowsAGoodMachine)
+{
+  LRESULT result = -1;
+  auto reset = [&] {
+    EXPECT_TRUE(view.ProcessWindowMessage(view.m_hWnd, WM_COMMAND,
+                                          MAKEWPARAM(IDC_RESET, BN_CLICKED), 0, result));
+  };
+  view.ShowValues(record(1000, 1500));
+  ASSERT_EQ(shown(IDC_VERDICT), goodVerdict);
+
+  view.ShowValues(nothingMeasured(1000));
+  EXPECT_EQ(shown(IDC_VERDICT), "");
+  EXPECT_EQ(shown(IDC_MAXIMUM), "500 \xB5s") << "what was measured stays";
+  reset();
+  EXPECT_EQ(shown(IDC_VERDICT), "") << "a cleared maximum over nothing measured";
+  view.ShowValues(nothingMeasured(0));
+  EXPECT_EQ(shown(IDC_VERDICT), "");
+
+  view.ShowValues(record(1000, 1200)); // the driver measures again
+  EXPECT_EQ(shown(IDC_VERDICT), goodVerdict);
+
+  view.ShowValues(record(1000, 3500));
+  view.ShowValues(nothingMeasured(1000));
+  EXPECT_EQ(shown(IDC_VERDICT), badVerdict) << "a bad maximum was measured";
+  reset();
+  EXPECT_EQ(shown(IDC_VERDICT), "");
+}
+
 std::string reported;
 void collectReport(const char* text)
 {
