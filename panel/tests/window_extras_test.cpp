@@ -1,5 +1,6 @@
-// What the real program shows besides its controls: the program's icon (in the program file,
-// on its window and its window class) and the controls' tooltips.
+// What the real program shows besides its controls: the program's icon (in the program file and
+// on the title bar) and the controls' tooltips. The window's icon handles can be read only in
+// the program's own process under Wine: window_icon_test.cpp.
 #include "icon_pixels.h"
 #include "process_test_support.h"
 #include "resource.h"
@@ -134,38 +135,6 @@ protected:
   test::Process app{test::besideThisProgram(L"Fenwick.exe"), L""};
   HWND window = nullptr;
 };
-
-TEST_F(FenwickWindow, WindowAndItsClassShowTheProgramsIcon)
-{
-  ProgramFile file;
-  ASSERT_NE(nullptr, file.module);
-  // The window's own icons come in the sizes the system draws; the class's are what JUCE took
-  // from the program file, both in the large size.
-  const int big = GetSystemMetrics(SM_CXICON);
-  const int small = GetSystemMetrics(SM_CXSMICON);
-  const struct {
-    const char* what;
-    HICON icon;
-    int size;
-  } icons[] = {
-      {"WM_GETICON ICON_BIG",
-       reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_BIG, 0)), big},
-      {"WM_GETICON ICON_SMALL",
-       reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_SMALL, 0)), small},
-      {"GCLP_HICON", reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICON)), big},
-      {"GCLP_HICONSM", reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICONSM)), big},
-  };
-  for (const auto& i : icons) {
-    SCOPED_TRACE(i.what);
-    ASSERT_NE(nullptr, i.icon);
-    EXPECT_EQ(i.size, iconEdge(i.icon));
-    HICON own = file.loadIcon(i.size);
-    const std::vector<uint32_t> expected = pixelsOf(own, i.size);
-    DestroyIcon(own);
-    ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(expected, pixelsOf(i.icon, i.size));
-  }
-}
 
 /** The screen's pixels in the rectangle, as 32-bit values, rows from the top. */
 std::vector<uint32_t> screenPixels(const RECT& r)
