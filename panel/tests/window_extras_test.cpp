@@ -132,6 +132,7 @@ protected:
     }
   }
 
+  const test::PointerOutOfTheWay parked;
   test::Process app{test::besideThisProgram(L"Fenwick.exe"), L""};
   HWND window = nullptr;
 };
@@ -208,11 +209,12 @@ TEST_F(FenwickWindow, TitleBarShowsTheSmallIcon)
 }
 
 /** The visible tooltip windows of the process, after the time a tooltip takes to come or go
-    (30 s at most). */
-std::vector<HWND> tooltipsOnceSettled(DWORD processId, bool wanted)
+    (30 s at most) with the pointer held still at the point. */
+std::vector<HWND> tooltipsOnceSettled(DWORD processId, bool wanted, POINT pointer)
 {
   std::vector<HWND> found;
   for (int i = 0; i < 300; ++i) {
+    test::keepMouseAt(pointer);
     found = test::visibleWindowsTitled("tooltip", processId);
     if (found.empty() != wanted)
       break;
@@ -239,7 +241,7 @@ TEST_F(FenwickWindow, ControlsShowTheirTooltipsUnderThePointer)
     // Two moves: the first one enters the window, the second one is a move inside it.
     test::moveMouse({pointer.x - 1, pointer.y});
     test::moveMouse(pointer);
-    const std::vector<HWND> tips = tooltipsOnceSettled(app.id(), step.tip);
+    const std::vector<HWND> tips = tooltipsOnceSettled(app.id(), step.tip, pointer);
     if (!step.tip) {
       EXPECT_TRUE(tips.empty());
       continue;
