@@ -64,14 +64,16 @@ protected:
 
 TEST_F(MeterLaunchFromAnyFolder, ButtonStartsTheMeterBesideTheProgram)
 {
+  const test::PointerOutOfTheWay parked;
   test::Process app(fenwick(), L"");
   ASSERT_TRUE(app.started());
   HWND window = test::waitForMainWindow(app);
   ASSERT_NE(nullptr, window);
   test::waitUntilCentred(window);
 
-  test::moveMouse(test::contentToScreen(window, test::kMeterButton.x, test::kMeterButton.y));
-  test::clickMouse();
+  const POINT button = test::contentToScreen(window, test::kMeterButton.x, test::kMeterButton.y);
+  test::moveMouse(button);
+  test::clickMouse(button);
 
   // Either the meter writes its marker, or the program says it could not start it.
   std::wstring started;

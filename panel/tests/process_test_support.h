@@ -150,13 +150,47 @@ inline void moveMouse(POINT screen)
   SendInput(1, &input, sizeof input);
 }
 
-/** A click of the left button where the pointer is. */
-inline void clickMouse()
+inline bool mouseIsAt(POINT screen)
+{
+  POINT now;
+  return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
+}
+
+/** Puts the pointer back at the point when something else has moved it. Under Wine the X
+    server's pointer follows a move a little later, and a crossing event that it sent before
+    (a window appearing under the old position) moves the pointer back there: a test that waits
+    for what the pointer causes keeps it in place this way, as a user's hand does. */
+inline void keepMouseAt(POINT screen)
+{
+  if (!mouseIsAt(screen))
+    moveMouse(screen);
+}
+
+/** Before a test's window appears: the pointer in the screen's corner, where no window of the
+    tests lies, so that the window does not appear under it (see keepMouseAt). */
+struct PointerOutOfTheWay {
+  PointerOutOfTheWay()
+  {
+    const POINT corner = {0, 0};
+    for (int i = 0; i < 100 && !mouseIsAt(corner); ++i) {
+      moveMouse(corner);
+      Sleep(20);
+    }
+  }
+};
+
+/** A click of the left button at the point. Both halves carry the position, so that the
+    button goes down and up there even if the pointer was moved back in between. */
+inline void clickMouse(POINT screen)
 {
   INPUT inputs[2] = {};
-  inputs[0].type = inputs[1].type = INPUT_MOUSE;
-  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  for (INPUT& input : inputs) {
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(screen.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = MulDiv(screen.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+  }
+  inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
   SendInput(2, inputs, sizeof inputs[0]);
 }
 
