@@ -166,18 +166,34 @@ inline void keepMouseAt(POINT screen)
     moveMouse(screen);
 }
 
-/** Before a test's window appears: the pointer in the screen's corner, where no window of the
-    tests lies, so that the window does not appear under it (see keepMouseAt). */
+/** Before a test's window appears: the pointer in the screen's lower right corner, where no
+    window of the tests lies (JUCE makes a window at the top left before it is placed), so that
+    the window does not appear under it (see keepMouseAt). */
 struct PointerOutOfTheWay {
   PointerOutOfTheWay()
   {
-    const POINT corner = {0, 0};
+    const POINT corner = {GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1};
     for (int i = 0; i < 100 && !mouseIsAt(corner); ++i) {
       moveMouse(corner);
       Sleep(20);
     }
   }
 };
+
+/** The visible tooltip windows of the process, after the time a tooltip takes to come or go
+    (30 s at most) with the pointer held still at the point. */
+inline std::vector<HWND> tooltipsOnceSettled(DWORD processId, bool wanted, POINT pointer)
+{
+  std::vector<HWND> found;
+  for (int i = 0; i < 300; ++i) {
+    keepMouseAt(pointer);
+    found = visibleWindowsTitled("tooltip", processId);
+    if (found.empty() != wanted)
+      break;
+    Sleep(100);
+  }
+  return found;
+}
 
 /** A click of the left button at the point. Both halves carry the position, so that the
     button goes down and up there even if the pointer was moved back in between. */

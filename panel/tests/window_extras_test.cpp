@@ -208,21 +208,6 @@ TEST_F(FenwickWindow, TitleBarShowsTheSmallIcon)
   EXPECT_EQ(1, found);
 }
 
-/** The visible tooltip windows of the process, after the time a tooltip takes to come or go
-    (30 s at most) with the pointer held still at the point. */
-std::vector<HWND> tooltipsOnceSettled(DWORD processId, bool wanted, POINT pointer)
-{
-  std::vector<HWND> found;
-  for (int i = 0; i < 300; ++i) {
-    test::keepMouseAt(pointer);
-    found = test::visibleWindowsTitled("tooltip", processId);
-    if (found.empty() != wanted)
-      break;
-    Sleep(100);
-  }
-  return found;
-}
-
 TEST_F(FenwickWindow, ControlsShowTheirTooltipsUnderThePointer)
 {
   SetForegroundWindow(window);
@@ -241,7 +226,7 @@ TEST_F(FenwickWindow, ControlsShowTheirTooltipsUnderThePointer)
     // Two moves: the first one enters the window, the second one is a move inside it.
     test::moveMouse({pointer.x - 1, pointer.y});
     test::moveMouse(pointer);
-    const std::vector<HWND> tips = tooltipsOnceSettled(app.id(), step.tip, pointer);
+    const std::vector<HWND> tips = test::tooltipsOnceSettled(app.id(), step.tip, pointer);
     if (!step.tip) {
       EXPECT_TRUE(tips.empty());
       continue;
