@@ -238,8 +238,9 @@ TEST_F(FenwickWindow, ControlsShowTheirTooltipsUnderThePointer)
     EXPECT_GT(r.right - r.left, 100);
     EXPECT_LE(r.right - r.left, 420);
     EXPECT_GT(r.bottom - r.top, 10);
-    EXPECT_LT(std::max({r.left - pointer.x, pointer.x - r.right, 0L}), 40);
-    EXPECT_LT(std::max({r.top - pointer.y, pointer.y - r.bottom, 0L}), 40);
+    const POINT distance = test::distanceToWindow(tips[0], pointer);
+    EXPECT_LT(distance.x, test::kTooltipReach);
+    EXPECT_LT(distance.y, test::kTooltipReach);
   }
 }
 
