@@ -71,8 +71,13 @@ TEST_F(MeterLaunchFromAnyFolder, ButtonStartsTheMeterBesideTheProgram)
   ASSERT_NE(nullptr, window);
   test::waitUntilCentred(window);
 
+  // As a user does: over the button until its tooltip shows, then the click. Under Wine a click
+  // that came right after the new window had appeared could get lost (the window had the move
+  // but never the button); once the tooltip is there the program follows the pointer.
+  SetForegroundWindow(window);
   const POINT button = test::contentToScreen(window, test::kMeterButton.x, test::kMeterButton.y);
   test::moveMouse(button);
+  ASSERT_EQ(1u, test::tooltipsOnceSettled(app.id(), true, button).size());
   test::clickMouse(button);
 
   // Either the meter writes its marker, or the program says it could not start it.

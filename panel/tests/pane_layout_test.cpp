@@ -317,6 +317,10 @@ TEST_F(PaneLayoutTest, CommandLineGivesTheDeviceIndexAndNamesWhatItRefuses)
        0,
        {"Error: invalid argument ' 4294967297 ' for parameter -device"}},
       {"-device -device 4", 0, {"Error: invalid argument '-device' for parameter -device"}},
+      // The command line is UTF-8 on its way through the runtime's strings.
+      {"-device \xC3\xA9",
+       0,
+       {juce::String::fromUTF8("Error: invalid argument '\xC3\xA9' for parameter -device")}},
       {"-devices 2", 0, {}},
       {"--device 2", 0, {}},
       {"-device=2", 0, {}},
@@ -329,7 +333,7 @@ TEST_F(PaneLayoutTest, CommandLineGivesTheDeviceIndexAndNamesWhatItRefuses)
     SCOPED_TRACE(c.commandLine);
     test::RecordingLookAndFeel boxes;
     ASIOPanel panel;
-    EXPECT_TRUE(panel.parseCommandLine(c.commandLine));
+    EXPECT_TRUE(panel.parseCommandLine(juce::String::fromUTF8(c.commandLine)));
     EXPECT_EQ(c.index, panel.getDeviceIndex());
     std::vector<juce::String> texts;
     for (const test::RecordedBox& box : boxes.boxes) {

@@ -2,6 +2,7 @@
 // driving the main window with the mouse as a user would.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -156,28 +157,65 @@ inline bool mouseIsAt(POINT screen)
   return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
 }
 
-/** Puts the pointer back at the point when something else has moved it. Under Wine the X
-    server's pointer follows a move a little later, and a crossing event that it sent before
-    (a window appearing under the old position) moves the pointer back there: a test that waits
-    for what the pointer causes keeps it in place this way, as a user's hand does. */
+/** Puts the pointer back at the point when something else has moved it. Under Wine a move
+    warps the X server's pointer, and each program with a window under it turns the motion and
+    crossing events it gets from the X server into moves again: a program that reads them late
+    (a busy machine, a window that has just appeared) moves the pointer back to where it was.
+    A test that waits for what the pointer causes keeps it in place this way, as a user's hand
+    does. */
 inline void keepMouseAt(POINT screen)
 {
   if (!mouseIsAt(screen))
     moveMouse(screen);
 }
 
-/** Before a test's window appears: the pointer in the screen's corner, where no window of the
-    tests lies, so that the window does not appear under it (see keepMouseAt). */
+/** Before a test's window appears: the pointer in the screen's lower right corner, where no
+    window of the tests lies (JUCE makes a window at the top left before it is placed), so that
+    the window does not appear under it (see keepMouseAt). */
 struct PointerOutOfTheWay {
   PointerOutOfTheWay()
   {
-    const POINT corner = {0, 0};
+    const POINT corner = {GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1};
     for (int i = 0; i < 100 && !mouseIsAt(corner); ++i) {
       moveMouse(corner);
       Sleep(20);
     }
   }
 };
+
+/** Pixels between the window's rectangle and the point, across and down (0 inside it). */
+inline POINT distanceToWindow(HWND window, POINT p)
+{
+  RECT r = {};
+  GetWindowRect(window, &r);
+  return {std::max({r.left - p.x, p.x - r.right, 0L}), std::max({r.top - p.y, p.y - r.bottom, 0L})};
+}
+
+/** A tooltip lies next to the pointer within this many pixels each way. */
+constexpr LONG kTooltipReach = 40;
+
+/** The visible tooltip windows of the process, once the pointer held still at the point shows
+    one tooltip next to it (wanted) or none (30 s at most, then what there is). Under Wine the
+    program replays where the X server saw the pointer, late on a busy machine (see
+    keepMouseAt): a tooltip may first come for an earlier position, and goes to the pointer's
+    when the pointer is back. */
+inline std::vector<HWND> tooltipsOnceSettled(DWORD processId, bool wanted, POINT pointer)
+{
+  std::vector<HWND> found;
+  for (int i = 0; i < 300; ++i) {
+    keepMouseAt(pointer);
+    found = visibleWindowsTitled("tooltip", processId);
+    if (!wanted && found.empty())
+      break;
+    if (wanted && found.size() == 1) {
+      const POINT d = distanceToWindow(found[0], pointer);
+      if (d.x < kTooltipReach && d.y < kTooltipReach && mouseIsAt(pointer))
+        break;
+    }
+    Sleep(100);
+  }
+  return found;
+}
 
 /** A click of the left button at the point. Both halves carry the position, so that the
     button goes down and up there even if the pointer was moved back in between. */
