@@ -38,4 +38,18 @@ inline std::vector<uint32_t> pixelsOf(HICON icon, int size, uint32_t background 
   return pixels;
 }
 
+/** The icon's edge in pixels, 0 when it is no icon. */
+inline int iconEdge(HICON icon)
+{
+  ICONINFO info = {};
+  if (!GetIconInfo(icon, &info))
+    return 0;
+  BITMAP bitmap = {};
+  GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor != nullptr)
+    DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return bitmap.bmWidth;
+}
+
 } // namespace test

@@ -78,20 +78,8 @@ BOOL CALLBACK keepFirstName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found)
   return FALSE;
 }
 
+using test::iconEdge;
 using test::pixelsOf;
-
-int iconEdge(HICON icon)
-{
-  ICONINFO info = {};
-  if (!GetIconInfo(icon, &info))
-    return 0;
-  BITMAP bitmap = {};
-  GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-  if (info.hbmColor != nullptr)
-    DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
-  return bitmap.bmWidth;
-}
 
 TEST(FenwickIcon, ProgramFileCarriesItsIconInTheSizesWindowsUses)
 {

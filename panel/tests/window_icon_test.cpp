@@ -14,19 +14,6 @@
 
 namespace {
 
-int iconEdge(HICON icon)
-{
-  ICONINFO info = {};
-  if (!GetIconInfo(icon, &info))
-    return 0;
-  BITMAP bitmap = {};
-  GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-  if (info.hbmColor != nullptr)
-    DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
-  return bitmap.bmWidth;
-}
-
 /** The file's icon `id` as the system draws it at that size. */
 std::vector<uint32_t> programIconPixels(int id, int size)
 {
@@ -65,7 +52,7 @@ void expectProgramIcons(HWND window)
   for (const auto& i : icons) {
     SCOPED_TRACE(i.what);
     ASSERT_NE(nullptr, i.icon);
-    EXPECT_EQ(i.size, iconEdge(i.icon));
+    EXPECT_EQ(i.size, test::iconEdge(i.icon));
     const std::vector<uint32_t> expected = programIconPixels(i.id, i.size);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(expected, test::pixelsOf(i.icon, i.size));
