@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <new>
+
 namespace Tr {
 
 namespace {
@@ -28,40 +31,77 @@ BThread::BThread(const TString& threadName) : name(threadName)
 
 BThread::~BThread()
 {
+  lock.lock();
+  destroying = true;
+  lock.unlock();
   requestStop();
   stop();
-  // A thread that has ended its work may still be telling its listener, which may itself be
-  // waiting for this thread (a message sent to the thread that deletes the object, say). It
-  // gets the stop deadline for that, like any thread asked to stop, and is killed after it.
-  if (endedHandle != nullptr && GetThreadId(endedHandle) != GetCurrentThreadId()) {
-    if (WaitForSingleObject(endedHandle, stopDeadlineMs) != WAIT_OBJECT_0) {
-      TerminateThread(endedHandle, 0);
-      WaitForSingleObject(endedHandle, killGoneMs);
-    }
-  }
-  closeHandles();
-}
-
-void BThread::closeHandles()
-{
-  if (endedHandle != nullptr) {
-    CloseHandle(endedHandle);
-    endedHandle = nullptr;
+  waitForEndedThreads();
+  for (void* const handle : endedHandles) {
+    CloseHandle(handle);
   }
   if (threadHandle != nullptr) {
     CloseHandle(threadHandle);
-    threadHandle = nullptr;
   }
+}
+
+// Nothing adds to the list any more: starts are refused, and the last run has ended or been
+// killed. A thread that has ended its work may still be telling its listener, which may itself
+// be waiting for the deleting thread (a message sent to it, say). Each gets the stop deadline
+// for that, read from the library clock like the stop's own, and is killed after it.
+void BThread::waitForEndedThreads()
+{
+  if (endedHandles.empty()) {
+    return;
+  }
+  const DWORD self = GetCurrentThreadId();
+  const std::uint32_t base = getMilliseconds();
+  for (void* const handle : endedHandles) {
+    if (GetThreadId(handle) == self) {
+      continue;
+    }
+    while (WaitForSingleObject(handle, 1) == WAIT_TIMEOUT) {
+      if (getMilliseconds() - base > stopDeadlineMs) {
+        TerminateThread(handle, 0);
+        WaitForSingleObject(handle, killGoneMs);
+        break;
+      }
+    }
+  }
+}
+
+void BThread::forgetGoneThreads()
+{
+  const auto gone = [](void* handle) {
+    if (WaitForSingleObject(handle, 0) != WAIT_OBJECT_0) {
+      return false;
+    }
+    CloseHandle(handle);
+    return true;
+  };
+  endedHandles.erase(std::remove_if(endedHandles.begin(), endedHandles.end(), gone),
+                     endedHandles.end());
 }
 
 bool BThread::start()
 {
   lock.lock();
-  if (running != 0) {
+  if (running != 0 || destroying) {
     lock.unlock();
     return false;
   }
-  closeHandles();
+  // The earlier runs' threads that are still in their listeners stay in the list.
+  forgetGoneThreads();
+  try {
+    endedHandles.reserve(endedHandles.size() + 1);
+  } catch (const std::bad_alloc&) {
+    lock.unlock();
+    return false;
+  }
+  if (threadHandle != nullptr) { // a killed thread's
+    CloseHandle(threadHandle);
+    threadHandle = nullptr;
+  }
   threadId = 0;
   stopRequested = 0;
   stopRequestTime = 0;
@@ -200,7 +240,7 @@ unsigned long __stdcall BThread::threadMain(void* object)
     toTell = thread->listener;
     deleteObject = thread->autoDelete;
     thread->stopRequested = 1;
-    thread->endedHandle = thread->threadHandle;
+    thread->endedHandles.push_back(thread->threadHandle); // start() made the room
     thread->threadHandle = nullptr;
     thread->threadId = 0;
     thread->running = 0;

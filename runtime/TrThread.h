@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 namespace Tr {
 
@@ -37,9 +38,11 @@ public:
     then does not wait, touches nothing of the object once its thread can see the request, and
     no other code may delete the object while it runs.
 
-    The destructor stops a running thread as stop() does; a thread that has ended its work but
-    is still telling its listener gets the stop deadline to finish and is killed after it, so
-    that a listener waiting for the deleting thread cannot hang both. */
+    The destructor stops a running thread as stop() does; every thread of the object that has
+    ended its work but is still telling its listener (a run started again may leave several)
+    gets the stop deadline to finish and is killed after it, so that a listener waiting for the
+    deleting thread cannot hang both. No thread of the object runs or reads it once the
+    destructor has returned. */
 class BThread {
 public:
   explicit BThread(const TString& threadName = TString());
@@ -48,7 +51,8 @@ public:
   BThread& operator=(const BThread&) = delete;
 
   /** Starts the system thread on threadMain, with the stop state cleared. False when the
-      thread is running already or the system cannot start one. */
+      thread is running already, the object's destructor has begun (whoever calls) or the
+      system cannot start one. */
   bool start();
 
   bool isRunning() const { return running != 0; }
@@ -91,11 +95,15 @@ public:
 
 private:
   bool terminate();
-  void closeHandles();
+  void waitForEndedThreads();
+  void forgetGoneThreads();
 
-  // The handle of a thread that has ended by itself: it may still be calling its listener or
-  // deleting itself, so the destructor waits for it before the object goes.
-  void* endedHandle = nullptr;
+  // Set under the lock when the destructor begins: a start from then on would outlive it.
+  bool destroying = false;
+  // The handles of threads that have ended by themselves and may still be calling their
+  // listeners or deleting the object; the destructor waits for each before the object goes.
+  // start() makes room for its thread's entry, so the end of a thread never allocates.
+  std::vector<void*> endedHandles;
 };
 
 } // namespace Tr

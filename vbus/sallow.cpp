@@ -44,13 +44,18 @@ DWORD SendVirtualDeviceRequest(ULONG requestNumber, DWORD instanceIdLow, DWORD i
   if (deviceId[0] == 0) {
     return ERROR_INVALID_DATA;
   }
+  // The size of a request that does not fit a DWORD (nor a 32-bit size_t) would wrap to a
+  // small buffer, which the id's copy would then run past.
+  const size_t n = std::strlen(deviceId);
+  if (n > (MAXDWORD - sizeof(IEEE1394_API_REQUEST) - sizeof(WCHAR)) / sizeof(WCHAR)) {
+    return ERROR_INVALID_PARAMETER;
+  }
 
   HANDLE bus = Open1394Bus(busIndex);
   if (bus == INVALID_HANDLE_VALUE) {
     return GetLastError();
   }
 
-  const size_t n = std::strlen(deviceId);
   const size_t size = sizeof(IEEE1394_API_REQUEST) + n * sizeof(WCHAR) + sizeof(WCHAR);
   auto* request = static_cast<IEEE1394_API_REQUEST*>(std::malloc(size));
   if (request == nullptr) {

@@ -474,6 +474,102 @@ TEST(BThread, DeletingTheObjectWaitsUntilItsThreadIsDoneWithIt)
   EXPECT_TRUE(listenerDone);
 }
 
+// The first run's listener starts the thread again once the destructor has asked for the stop.
+// A start that succeeded there would leave a run on the freed object, whose work reads the
+// object after the delete has returned (and deleted memory faults here). The clock is held, so
+// the destructor's deadline for the listener cannot pass on a busy machine.
+TEST(BThread, AStartMadeWhileTheObjectIsDeletedIsRefused)
+{
+  Tr::BEvent listenerEntered;
+  Tr::BEvent deleteReturned;
+  Tr::BEvent secondRunDone;
+  std::atomic<int> runs{0};
+  std::atomic<bool> secondRunSawItsName{false};
+  Work work([&](BThread& t) {
+    if (++runs == 2) {
+      deleteReturned.wait(20000);
+      secondRunSawItsName = std::strcmp(t.name.text(), "restarted") == 0;
+      secondRunDone.set();
+    }
+  });
+  std::atomic<HANDLE> firstThread{nullptr};
+  std::atomic<int> startResult{-1};
+  Told listener;
+  listener.onTold = [&](BThread& t) {
+    if (firstThread != nullptr)
+      return;
+    firstThread = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+    listenerEntered.set();
+    t.stopEvent.wait(20000); // the destructor's request
+    startResult = t.start() ? 1 : 0;
+  };
+  auto* thread = new BThread("restarted");
+  thread->runnable = &work;
+  thread->listener = &listener;
+  test::HeldClock clock;
+  ASSERT_TRUE(thread->start());
+  ASSERT_TRUE(listenerEntered.wait(20000));
+  delete thread;
+  const bool firstThreadWasGone = WaitForSingleObject(firstThread, 0) == WAIT_OBJECT_0;
+  deleteReturned.set();
+  if (startResult == 1)
+    secondRunDone.wait(20000);
+  EXPECT_EQ(startResult, 0);
+  EXPECT_EQ(runs, 1);
+  EXPECT_TRUE(firstThreadWasGone);
+  CloseHandle(firstThread);
+}
+
+// The owner starts the thread again while the first run's thread is still telling its listener,
+// and deletes the object once the second run's thread is gone. The destructor's deadline comes
+// from the library clock, which it reads when it begins to wait and again while a thread it
+// waits for is still there: the first listener reads the object at that second reading, or
+// else once the delete has returned. A destructor that did not wait for the first run frees
+// the object under that listener (and deleted memory faults here).
+TEST(BThread, DeletingTheObjectWaitsForAnEarlierRunStillTellingItsListener)
+{
+  Tr::BEvent firstTold;
+  Tr::BEvent secondTold;
+  Tr::BEvent deleting;
+  std::atomic<bool> deleteReturned{false};
+  std::atomic<bool> firstListenerDone{false};
+  std::atomic<HANDLE> firstThread{nullptr};
+  std::atomic<HANDLE> secondThread{nullptr};
+  test::HeldClock clock;
+  Told listener;
+  listener.onTold = [&](BThread& t) {
+    const HANDLE self = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+    if (firstThread != nullptr) {
+      secondThread = self;
+      secondTold.set();
+      return;
+    }
+    firstThread = self;
+    firstTold.set();
+    deleting.wait(20000);
+    waitUntil([&] { return clock.readings() >= 2 || deleteReturned; });
+    firstListenerDone = std::strcmp(t.name.text(), "still here") == 0;
+  };
+  Work work([](BThread&) {});
+  auto* thread = new Announcing("still here", deleting);
+  thread->runnable = &work;
+  thread->listener = &listener;
+  ASSERT_TRUE(thread->start());
+  ASSERT_TRUE(firstTold.wait(20000));
+  ASSERT_TRUE(thread->start());
+  ASSERT_TRUE(secondTold.wait(20000));
+  ASSERT_EQ(WaitForSingleObject(secondThread, 20000), WAIT_OBJECT_0);
+  clock.set(clock.now());
+  delete thread;
+  const bool firstThreadWasGone = WaitForSingleObject(firstThread, 0) == WAIT_OBJECT_0;
+  deleteReturned = true;
+  WaitForSingleObject(firstThread, 20000);
+  EXPECT_TRUE(firstThreadWasGone);
+  EXPECT_TRUE(firstListenerDone);
+  CloseHandle(firstThread);
+  CloseHandle(secondThread);
+}
+
 // The listener sends a message to a window of the thread that deletes the object, which does
 // not answer while it is in the destructor: the destructor gives the thread the stop deadline
 // and then kills it, instead of both waiting for each other for ever.

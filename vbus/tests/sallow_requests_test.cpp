@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -73,6 +75,97 @@ WORD unit(const Sim1394Record& r, size_t offset)
 // Offsets in the bus driver's request record.
 const size_t requestNumberAt = 0, requestFlagsAt = 4, deviceFlagsAt = 8, instanceLowAt = 16,
              instanceHighAt = 20, deviceIdAt = 24;
+
+// While it lives, the module's import of a function (by name, from whichever DLL) goes to a
+// replacement: the slot is found in the import address table through the module's PE headers.
+class ImportPatch {
+public:
+  ImportPatch(HMODULE module, const char* function, void* replacement)
+  {
+    auto* const base = reinterpret_cast<BYTE*>(module);
+    const auto* const dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* const nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& table =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (table.VirtualAddress == 0) {
+      return;
+    }
+    for (auto* dll = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + table.VirtualAddress);
+         dll->Name != 0 && slot_ == nullptr; dll++) {
+      if (dll->OriginalFirstThunk == 0) {
+        continue; // no names to find the slot by
+      }
+      auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+      auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+      for (; name->u1.AddressOfData != 0; name++, slot++) {
+        if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) {
+          continue;
+        }
+        const auto* byName =
+            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+        if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
+          slot_ = reinterpret_cast<void**>(&slot->u1.Function);
+          break;
+        }
+      }
+    }
+    if (slot_ != nullptr) {
+      original_ = *slot_;
+      write(replacement);
+    }
+  }
+  ~ImportPatch()
+  {
+    if (slot_ != nullptr) {
+      write(original_);
+    }
+  }
+  ImportPatch(const ImportPatch&) = delete;
+  ImportPatch& operator=(const ImportPatch&) = delete;
+
+  bool found() const { return slot_ != nullptr; }
+  void* original() const { return original_; }
+
+private:
+  void write(void* value)
+  {
+    DWORD was = 0;
+    VirtualProtect(slot_, sizeof(*slot_), PAGE_READWRITE, &was);
+    *slot_ = value;
+    VirtualProtect(slot_, sizeof(*slot_), was, &was);
+  }
+
+  void** slot_ = nullptr;
+  void* original_ = nullptr;
+};
+
+// The DLL's strlen claims a length for this one id (a few bytes in truth), and its heap (malloc,
+// or calloc, which the compiler makes of a malloc and a memset) refuses every block while
+// counting what it is asked for.
+const char claimedId[] = "long";
+std::atomic<size_t> claimedLength{0};
+size_t(__cdecl* realStrlen)(const char*) = nullptr;
+std::atomic<int> allocations{0};
+std::atomic<size_t> allocatedSize{0};
+
+size_t __cdecl claimingStrlen(const char* text)
+{
+  return text == claimedId ? claimedLength.load() : realStrlen(text);
+}
+
+void* __cdecl refusingMalloc(size_t size)
+{
+  allocations++;
+  allocatedSize = size;
+  return nullptr;
+}
+
+void* __cdecl refusingCalloc(size_t count, size_t size)
+{
+  allocations++;
+  allocatedSize = count * size;
+  return nullptr;
+}
 
 class SallowRequests : public ::testing::Test {
 protected:
@@ -176,6 +269,45 @@ TEST_F(SallowRequests, HighBytesOfTheIdAreSignExtended)
   EXPECT_EQ(unit(r, deviceIdAt + 4), 0xFF80);
   EXPECT_EQ(unit(r, deviceIdAt + 6), 0xFFFF);
   EXPECT_EQ(unit(r, deviceIdAt + 8), 0);
+}
+
+// An id of n bytes makes a request of 2 n + 34 bytes. The id's length is claimed, so no
+// string of gigabytes is needed: the longest id whose request fits a DWORD is asked of the
+// heap in full; a longer one, whose size would wrap in 32 bits (0x7FFFFFEF bytes make 2^32),
+// is refused before anything is allocated or sent.
+TEST_F(SallowRequests, AnIdWhoseRequestLengthDoesNotFitIsRefusedBeforeAnyAllocation)
+{
+  const HMODULE sallow = GetModuleHandleA("sallow.dll");
+  ASSERT_NE(sallow, nullptr);
+  ImportPatch strlenPatch(sallow, "strlen", reinterpret_cast<void*>(&claimingStrlen));
+  ImportPatch mallocPatch(sallow, "malloc", reinterpret_cast<void*>(&refusingMalloc));
+  ImportPatch callocPatch(sallow, "calloc", reinterpret_cast<void*>(&refusingCalloc));
+  ASSERT_TRUE(strlenPatch.found()) << "the DLL does not import strlen";
+  ASSERT_TRUE(mallocPatch.found() || callocPatch.found())
+      << "the DLL imports neither malloc nor calloc";
+  realStrlen = reinterpret_cast<size_t(__cdecl*)(const char*)>(strlenPatch.original());
+
+  const struct {
+    size_t length;
+    DWORD result;
+    size_t allocated; // 0: nothing asked of the heap
+  } cases[] = {
+      {0x7FFFFFEE, ERROR_NOT_ENOUGH_MEMORY, 0xFFFFFFFE}, // the longest that fits
+      {0x7FFFFFEF, ERROR_INVALID_PARAMETER, 0},          // 2^32 bytes, 0 in 32 bits
+      {0x7FFFFFFF, ERROR_INVALID_PARAMETER, 0},          {0x80000000, ERROR_INVALID_PARAMETER, 0},
+      {0xFFFFFFFF, ERROR_INVALID_PARAMETER, 0},          {SIZE_MAX, ERROR_INVALID_PARAMETER, 0},
+  };
+  for (const auto& c : cases) {
+    for (const auto call : {&SALLOW_CreateVirtual1394Device, &SALLOW_DeleteVirtual1394Device}) {
+      claimedLength = c.length;
+      allocations = 0;
+      allocatedSize = 0;
+      EXPECT_EQ(call(1, 0, claimedId, 0, 0), c.result) << std::hex << c.length;
+      EXPECT_EQ(allocations, c.allocated != 0 ? 1 : 0) << std::hex << c.length;
+      EXPECT_EQ(allocatedSize, c.allocated) << std::hex << c.length;
+    }
+  }
+  EXPECT_EQ(bus_.record().requestCount, 0u);
 }
 
 TEST_F(SallowRequests, TheBusDriversRefusalComesBackAsItsError)
