@@ -1,16 +1,23 @@
-// TamsinDrv through Wine's I/O manager to the real x64 driver, and the driver's answers on the
-// way back: the protocol as the meter and a reader see it.
+// TamsinDrv through Wine's I/O manager to the real driver, each image in turn, and the
+// driver's answers on the way back: the protocol as the meter and a reader see it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ReportedErrors.h"
 #include "TamsinDrv.h"
+#include "driver_host.h"
 #include "driver_service.h"
 
 namespace {
@@ -292,17 +299,41 @@ TEST(TamsinDriverImages, EachImageAdmitsTheSystemAndTheAdministratorsOnlyToItsDe
   }
 }
 
-class TamsinDrvTest : public ::testing::Test {
+// An image of the driver, and where Wine finds the host for it: the winedevice.exe of the
+// image's architecture, which it picks from the machine type in the image's header.
+struct DriverImage {
+  const char* name;
+  std::string (*path)(const char* fileName);
+  UINT(WINAPI* hostFolder)(LPSTR folder, UINT size);
+};
+
+// For GoogleTest's account of a failed test.
+void PrintTo(const DriverImage* image, std::ostream* out)
+{
+  *out << image->name << " image";
+}
+
+const DriverImage x86Image = {"x86", test::x86DriverPath, GetSystemWow64DirectoryA};
+const DriverImage x64Image = {"x64", test::x64DriverPath, GetSystemDirectoryA};
+
+// Every test against each image. The service is installed when a test wants another image
+// than the one running, and removed after the last test of an image.
+class TamsinDrvTest : public ::testing::TestWithParam<const DriverImage*> {
 protected:
-  static void SetUpTestSuite()
+  static void TearDownTestSuite()
   {
-    service_ = std::make_unique<test::DriverService>(serviceName,
-                                                     test::x64DriverPath("tamsin_driver.sys"));
+    service_.reset();
+    installed_ = nullptr;
   }
-  static void TearDownTestSuite() { service_.reset(); }
 
   void SetUp() override
   {
+    if (installed_ != GetParam()) {
+      service_.reset();
+      installed_ = GetParam();
+      service_ =
+          std::make_unique<test::DriverService>(serviceName, GetParam()->path("tamsin_driver.sys"));
+    }
     ASSERT_TRUE(service_->running()) << service_->error();
     ASSERT_EQ(driver_.Open(), 0u);
   }
@@ -347,13 +378,48 @@ protected:
   }
 
   static std::unique_ptr<test::DriverService> service_;
+  static const DriverImage* installed_;
   ReportedErrors errors_;
   TamsinDrv driver_;
 };
 
 std::unique_ptr<test::DriverService> TamsinDrvTest::service_;
+const DriverImage* TamsinDrvTest::installed_ = nullptr;
 
-TEST_F(TamsinDrvTest, StartAnswersAPeriodAndASecondLaterTheValuesArePlausible)
+std::string ImageName(const testing::TestParamInfo<const DriverImage*>& info)
+{
+  return info.param->name;
+}
+
+// One instantiation per image, so that all tests of one image run before those of the other
+// and each image is installed once.
+INSTANTIATE_TEST_SUITE_P(X86, TamsinDrvTest, testing::Values(&x86Image), ImageName);
+INSTANTIATE_TEST_SUITE_P(X64, TamsinDrvTest, testing::Values(&x64Image), ImageName);
+
+std::string LowerCase(std::string text)
+{
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return char(std::tolower(c)); });
+  return text;
+}
+
+// The other tests cannot tell the images apart by their answers: an x64 image installed in
+// place of the x86 one would pass them all. A host of the previous image may still be ending.
+TEST_P(TamsinDrvTest, TheImageRunsInTheHostOfItsArchitecture)
+{
+  char folder[MAX_PATH] = "";
+  ASSERT_NE(GetParam()->hostFolder(folder, MAX_PATH), 0u) << GetLastError();
+  const std::vector<std::string> expected = {LowerCase(std::string(folder) + "\\winedevice.exe")};
+  std::vector<std::string> hosts = test::driverHostPrograms("tamsin_driver.sys");
+  const ULONGLONG deadline = GetTickCount64() + measureWait;
+  while (hosts != expected && GetTickCount64() < deadline) {
+    Sleep(20);
+    hosts = test::driverHostPrograms("tamsin_driver.sys");
+  }
+  EXPECT_EQ(hosts, expected);
+}
+
+TEST_P(TamsinDrvTest, StartAnswersAPeriodAndASecondLaterTheValuesArePlausible)
 {
   const uint32_t period = Start(1000);
   EXPECT_GE(period, 100u);
@@ -374,7 +440,7 @@ TEST_F(TamsinDrvTest, StartAnswersAPeriodAndASecondLaterTheValuesArePlausible)
   EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
 }
 
-TEST_F(TamsinDrvTest, TheInformationRequestAnswersOneOneOneOneZeroZero)
+TEST_P(TamsinDrvTest, TheInformationRequestAnswersOneOneOneOneZeroZero)
 {
   LatencyDriverInfo info = {};
   EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_GET_INFO, nullptr, 0, &info, sizeof(info)), 0u);
@@ -383,7 +449,9 @@ TEST_F(TamsinDrvTest, TheInformationRequestAnswersOneOneOneOneZeroZero)
 }
 
 // The driver completes these at once, so the client hands the codes back without a message.
-TEST_F(TamsinDrvTest, WrongLengthsAndUnknownFunctionsFailWithoutAMessage)
+// The input length is checked before the output length; GET_INFO, STOP and RESET do not look
+// at what they do not use.
+TEST_P(TamsinDrvTest, EachRequestTakesOnlyItsLengthsAndUnknownFunctionsFailWithoutAMessage)
 {
   struct Case {
     uint32_t code;
@@ -394,10 +462,27 @@ TEST_F(TamsinDrvTest, WrongLengthsAndUnknownFunctionsFailWithoutAMessage)
   const Case cases[] = {
       {IOCTL_LATENCY_GET_VALUES, 16, 20, LATENCY_ERR_INPUT_LENGTH},
       {IOCTL_LATENCY_GET_VALUES, 16, 24, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 24, 24, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 0, 0, LATENCY_ERR_INPUT_LENGTH},
       {IOCTL_LATENCY_GET_VALUES, 20, 24, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 20, 16, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 20, 0, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 20, 20, 0},
       {IOCTL_LATENCY_START, 0, 4, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_START, 3, 4, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_START, 8, 4, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_START, 3, 0, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_START, 4, 0, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_START, 4, 8, LATENCY_ERR_OUTPUT_LENGTH},
       {IOCTL_LATENCY_GET_INFO, 0, 20, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_INFO, 0, 28, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_INFO, 24, 0, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_INFO, 32, 24, 0},
+      {IOCTL_LATENCY_STOP, 32, 32, 0},
+      {IOCTL_LATENCY_RESET, 32, 32, 0},
+      {LatencyControlCode(0x800), 0, 0, ERROR_INVALID_FUNCTION},
       {LatencyControlCode(0x806), 0, 0, ERROR_INVALID_FUNCTION},
+      {LatencyControlCode(0x804) | 3 /* METHOD_NEITHER */, 20, 20, ERROR_INVALID_FUNCTION},
   };
   uint8_t in[32] = {}, out[32] = {};
   for (const Case& c : cases) {
@@ -408,7 +493,7 @@ TEST_F(TamsinDrvTest, WrongLengthsAndUnknownFunctionsFailWithoutAMessage)
   EXPECT_EQ(errors_.closesPosted(), 0);
 }
 
-TEST_F(TamsinDrvTest, AStartWithoutAnOutputBufferFailsAndStartsNothing)
+TEST_P(TamsinDrvTest, AStartWithoutAnOutputBufferFailsAndStartsNothing)
 {
   EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
   EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_RESET, nullptr, 0, nullptr, 0), 0u);
@@ -421,7 +506,7 @@ TEST_F(TamsinDrvTest, AStartWithoutAnOutputBufferFailsAndStartsNothing)
   EXPECT_EQ(v.maxInterval, 0u);
 }
 
-TEST_F(TamsinDrvTest, WritesAreNotSupported)
+TEST_P(TamsinDrvTest, WritesAreNotSupported)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -431,7 +516,7 @@ TEST_F(TamsinDrvTest, WritesAreNotSupported)
   EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED));
 }
 
-TEST_F(TamsinDrvTest, ReadsDeliverIntervalsAndRefuseBuffersOfAnOddLength)
+TEST_P(TamsinDrvTest, ReadsDeliverIntervalsAndRefuseBuffersOfAnOddLength)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -456,8 +541,264 @@ TEST_F(TamsinDrvTest, ReadsDeliverIntervalsAndRefuseBuffersOfAnOddLength)
   EXPECT_EQ(uint32_t(odd.status()), LATENCY_ERR_OUTPUT_LENGTH);
 }
 
+// Each length that is not a whole number of intervals is refused when the next interval comes,
+// with nothing written, and the read queued behind it is filled as usual.
+TEST_P(TamsinDrvTest, ReadsOfOddLengthsWhileMeasuringFailAndTheStreamGoesOn)
+{
+  RawHandle device;
+  ASSERT_TRUE(device.open()) << GetLastError();
+  Start(1000);
+  ASSERT_TRUE(IntervalArrives());
+  for (DWORD length : {1u, 2u, 3u, 5u, 6u, 7u, 402u, 4001u}) {
+    SCOPED_TRACE(length);
+    PendingRead odd(length), next(8);
+    ASSERT_NO_FATAL_FAILURE(odd.issuePending(device.get()));
+    // The refusal costs the stream the interval that found no read behind it.
+    ASSERT_NO_FATAL_FAILURE(next.issuePending(device.get()));
+    ASSERT_TRUE(odd.finished(measureWait));
+    EXPECT_EQ(uint32_t(odd.status()), LATENCY_ERR_OUTPUT_LENGTH);
+    EXPECT_EQ(odd.transferred(), 0u);
+    ASSERT_TRUE(next.finished(measureWait));
+    EXPECT_EQ(next.status(), statusSuccess);
+    EXPECT_EQ(next.transferred(), 8u);
+  }
+  EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
+}
+
+// What should never happen in a run of many threads, from whichever thread saw it.
+class Faults {
+public:
+  void add(const std::string& what)
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.push_back(what);
+  }
+  std::vector<std::string> get()
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return faults_;
+  }
+
+private:
+  std::mutex mutex_;
+  std::vector<std::string> faults_;
+};
+
+// Ends the program when the run has not ended within the bound: a request that the driver
+// never answers would otherwise hold the test until CTest gives up on it.
+class HangGuard {
+public:
+  explicit HangGuard(DWORD bound)
+      : done_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), thread_([this, bound] {
+          if (WaitForSingleObject(done_, bound) != WAIT_OBJECT_0) {
+            std::fprintf(stderr, "the concurrent run did not end: a request is never answered\n");
+            std::fflush(stderr);
+            ExitProcess(3);
+          }
+        })
+  {
+  }
+  ~HangGuard()
+  {
+    SetEvent(done_);
+    thread_.join();
+    CloseHandle(done_);
+  }
+  HangGuard(const HangGuard&) = delete;
+  HangGuard& operator=(const HangGuard&) = delete;
+
+private:
+  HANDLE done_;
+  std::thread thread_;
+};
+
+const DWORD mixedReadLengths[] = {4, 8, 6, 40, 400};
+
+// A finished read: filled to its length, cancelled, or refused for an odd length.
+void CheckFinishedRead(PendingRead& read, DWORD length, const char* who, Faults& faults)
+{
+  const NTSTATUS status = read.status();
+  if (status == statusSuccess && read.transferred() == length && length % 4 == 0) {
+    for (uint32_t interval : read.intervals()) {
+      if (interval == 0 || interval > 10000000) {
+        faults.add(std::string(who) + ": implausible interval " + std::to_string(interval));
+      }
+    }
+  } else if (status == statusCancelled && read.transferred() == 0) {
+  } else if (uint32_t(status) == LATENCY_ERR_OUTPUT_LENGTH && length % 4 != 0) {
+  } else {
+    char text[96];
+    std::snprintf(text, sizeof(text), "%s: read of %lu ended with %08lX after %lu bytes", who,
+                  static_cast<unsigned long>(length), static_cast<unsigned long>(status),
+                  static_cast<unsigned long>(read.transferred()));
+    faults.add(text);
+  }
+}
+
+// START, STOP, RESET and GET_VALUES (right and wrong) from a handle of its own.
+void ControlRun(unsigned seed, HANDLE go, Faults& faults)
+{
+  std::mt19937 random(seed);
+  TamsinDrv driver;
+  if (driver.Open() != 0) {
+    faults.add("a controller cannot open the device");
+    return;
+  }
+  WaitForSingleObject(go, INFINITE);
+  const uint32_t periods[] = {500, 1000, 2000};
+  for (int round = 0; round < 300; round++) {
+    const unsigned choice = random() % 10;
+    uint32_t error = 0;
+    const char* what = "";
+    if (choice < 3) {
+      what = "START";
+      uint32_t period = periods[random() % 3], answer = 0;
+      error = driver.Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4);
+      if (error == 0 && answer == 0) {
+        faults.add("START answered no period");
+      }
+    } else if (choice < 5) {
+      what = "STOP";
+      error = driver.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0);
+    } else if (choice < 6) {
+      what = "RESET";
+      error = driver.Ioctl(IOCTL_LATENCY_RESET, nullptr, 0, nullptr, 0);
+    } else if (choice < 7) {
+      what = "GET_VALUES of a wrong length";
+      LatencyValues values = {};
+      if (driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, 16, &values, sizeof(values)) !=
+          LATENCY_ERR_INPUT_LENGTH) {
+        faults.add("GET_VALUES of 16 bytes was not refused for its input length");
+      }
+    } else {
+      what = "GET_VALUES";
+      LatencyValues values = {};
+      values.resetAfterRead = random() % 2;
+      const uint32_t sent = values.resetAfterRead;
+      error =
+          driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values, sizeof(values));
+      if (values.resetAfterRead != sent ||
+          (values.minInterval != 0 && values.minInterval > values.maxInterval)) {
+        faults.add("GET_VALUES answered inconsistent values");
+      }
+    }
+    if (error != 0) {
+      faults.add(std::string(what) + " failed with " + std::to_string(error));
+    }
+  }
+}
+
+// Reads of mixed lengths on a handle of its own, most of them cancelled unless they end soon.
+void ReadRun(unsigned seed, HANDLE go, Faults& faults)
+{
+  std::mt19937 random(seed);
+  RawHandle device;
+  if (!device.open()) {
+    faults.add("the reader cannot open the device");
+    return;
+  }
+  WaitForSingleObject(go, INFINITE);
+  for (int round = 0; round < 150; round++) {
+    const DWORD length = mixedReadLengths[random() % 5];
+    PendingRead read(length);
+    if (!read.issue(device.get())) {
+      if (read.error() != LATENCY_ERR_OVERFLOW) {
+        faults.add("a read was refused at once with " + std::to_string(read.error()));
+      }
+      continue;
+    }
+    // Not a pass condition: how long the read may run before it is cancelled mixes the
+    // outcomes (filled, refused, cancelled while queued or being filled).
+    if (!read.finished(random() % 8)) {
+      read.cancel(device.get());
+    }
+    if (!read.finished(measureWait)) {
+      faults.add("a cancelled read was never answered");
+      return;
+    }
+    CheckFinishedRead(read, length, "reader", faults);
+  }
+}
+
+// Handles that come and go: a request, now and then a START (this handle then owns the
+// measurement and its close ends it), a read, and the close that ends that read.
+void ChurnRun(unsigned seed, HANDLE go, Faults& faults)
+{
+  std::mt19937 random(seed);
+  WaitForSingleObject(go, INFINITE);
+  for (int round = 0; round < 60; round++) {
+    TamsinDrv driver;
+    if (driver.Open() != 0) {
+      faults.add("a short-lived handle cannot open the device");
+      return;
+    }
+    if (random() % 3 == 0) {
+      uint32_t period = 1000, answer = 0;
+      if (driver.Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4) != 0) {
+        faults.add("START on a short-lived handle failed");
+      }
+    } else {
+      LatencyValues values = {};
+      if (driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values,
+                       sizeof(values)) != 0) {
+        faults.add("GET_VALUES on a short-lived handle failed");
+      }
+    }
+    RawHandle device;
+    if (!device.open()) {
+      faults.add("a short-lived reader cannot open the device");
+      return;
+    }
+    const DWORD length = mixedReadLengths[random() % 5];
+    PendingRead read(length);
+    const bool pending = read.issue(device.get());
+    if (!pending && read.error() != LATENCY_ERR_OVERFLOW) {
+      faults.add("a read was refused at once with " + std::to_string(read.error()));
+    }
+    device.close();
+    driver.Close();
+    if (pending) {
+      if (!read.finished(measureWait)) {
+        faults.add("a read was never answered after its handle was closed");
+        return;
+      }
+      CheckFinishedRead(read, length, "short-lived reader", faults);
+    }
+  }
+}
+
+// Everything at once from several threads, each on handles of its own: every request is
+// answered as the protocol says, the host survives, and a START afterwards measures.
+TEST_P(TamsinDrvTest, ControlRequestsReadsAndClosesFromSeveralThreadsAtOnceLeaveAWorkingMeter)
+{
+  Faults faults;
+  {
+    HangGuard guard(4 * measureWait);
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::thread> threads;
+    threads.emplace_back(ControlRun, 1u, go, std::ref(faults));
+    threads.emplace_back(ControlRun, 2u, go, std::ref(faults));
+    threads.emplace_back(ReadRun, 3u, go, std::ref(faults));
+    threads.emplace_back(ReadRun, 4u, go, std::ref(faults));
+    threads.emplace_back(ChurnRun, 5u, go, std::ref(faults));
+    SetEvent(go);
+    for (std::thread& thread : threads) {
+      thread.join();
+    }
+    CloseHandle(go);
+  }
+  EXPECT_EQ(faults.get(), std::vector<std::string>());
+
+  const uint32_t period = Start(1000);
+  EXPECT_GT(period, 0u);
+  ASSERT_TRUE(IntervalArrives()) << "the START after the run measures nothing";
+  const LatencyValues v = Values(0);
+  EXPECT_EQ(v.period, period);
+  EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
+}
+
 // Wine sends the close as the last handle goes, and the driver ends that handle's reads there.
-TEST_F(TamsinDrvTest, ClosingAHandleWithReadsPendingCancelsThemAndLeavesTheMeasurementRunning)
+TEST_P(TamsinDrvTest, ClosingAHandleWithReadsPendingCancelsThemAndLeavesTheMeasurementRunning)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -476,7 +817,7 @@ TEST_F(TamsinDrvTest, ClosingAHandleWithReadsPendingCancelsThemAndLeavesTheMeasu
   EXPECT_TRUE(IntervalArrives()) << "the reader's close stopped the meter's measurement";
 }
 
-TEST_F(TamsinDrvTest, ClosingTheHandleThatStartedTheMeasurementStopsItAndEndsEveryRead)
+TEST_P(TamsinDrvTest, ClosingTheHandleThatStartedTheMeasurementStopsItAndEndsEveryRead)
 {
   RawHandle reader;
   ASSERT_TRUE(reader.open()) << GetLastError();
@@ -498,7 +839,7 @@ TEST_F(TamsinDrvTest, ClosingTheHandleThatStartedTheMeasurementStopsItAndEndsEve
 
 // Anyone may open the device and close it again, here or in another process: the meter goes
 // on measuring.
-TEST_F(TamsinDrvTest, AHandleThatOnlyOpensAndClosesLeavesTheMeasurementRunning)
+TEST_P(TamsinDrvTest, AHandleThatOnlyOpensAndClosesLeavesTheMeasurementRunning)
 {
   Start(1000);
   ASSERT_TRUE(IntervalArrives());
@@ -520,7 +861,7 @@ TEST_F(TamsinDrvTest, AHandleThatOnlyOpensAndClosesLeavesTheMeasurementRunning)
 }
 
 // 400,000 bytes take 100 s to fill: only a working cancel ends the read in time.
-TEST_F(TamsinDrvTest, CancelIoEndsTheReadBeingFilledAtOnce)
+TEST_P(TamsinDrvTest, CancelIoEndsTheReadBeingFilledAtOnce)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -592,7 +933,7 @@ struct ReadingThread {
 
 // A thread's end cancels the requests it issued (on Windows the thread waits for them), so the
 // read being filled ends with it, although its handle stays open.
-TEST_F(TamsinDrvTest, AThreadThatEndsWithAReadBeingFilledHasItCancelled)
+TEST_P(TamsinDrvTest, AThreadThatEndsWithAReadBeingFilledHasItCancelled)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -613,7 +954,7 @@ TEST_F(TamsinDrvTest, AThreadThatEndsWithAReadBeingFilledHasItCancelled)
 }
 
 // The process's end cancels its read; the process does not wait for 100 s of intervals.
-TEST_F(TamsinDrvTest, AProcessThatEndsWithAReadBeingFilledEndsAtOnce)
+TEST_P(TamsinDrvTest, AProcessThatEndsWithAReadBeingFilledEndsAtOnce)
 {
   Start(1000);
   NamedEvent ready("ready"), go("go");
