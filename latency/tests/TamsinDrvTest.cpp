@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -565,13 +566,16 @@ TEST_P(TamsinDrvTest, ReadsOfOddLengthsWhileMeasuringFailAndTheStreamGoesOn)
   EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
 }
 
-// What should never happen in a run of many threads, from whichever thread saw it.
+// What should never happen in a run of many threads, from whichever thread saw it; each
+// kind once, in the order first seen.
 class Faults {
 public:
   void add(const std::string& what)
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    faults_.push_back(what);
+    if (std::find(faults_.begin(), faults_.end(), what) == faults_.end()) {
+      faults_.push_back(what);
+    }
   }
   std::vector<std::string> get()
   {
@@ -614,8 +618,8 @@ private:
 
 const DWORD mixedReadLengths[] = {4, 8, 6, 40, 400};
 
-// A finished read: filled to its length, cancelled, or refused for an odd length.
-void CheckFinishedRead(PendingRead& read, DWORD length, const char* who, Faults& faults)
+// A finished read: filled to its length (true), cancelled, or refused for an odd length.
+bool CheckFinishedRead(PendingRead& read, DWORD length, const char* who, Faults& faults)
 {
   const NTSTATUS status = read.status();
   if (status == statusSuccess && read.transferred() == length && length % 4 == 0) {
@@ -624,176 +628,287 @@ void CheckFinishedRead(PendingRead& read, DWORD length, const char* who, Faults&
         faults.add(std::string(who) + ": implausible interval " + std::to_string(interval));
       }
     }
-  } else if (status == statusCancelled && read.transferred() == 0) {
-  } else if (uint32_t(status) == LATENCY_ERR_OUTPUT_LENGTH && length % 4 != 0) {
-  } else {
-    char text[96];
-    std::snprintf(text, sizeof(text), "%s: read of %lu ended with %08lX after %lu bytes", who,
-                  static_cast<unsigned long>(length), static_cast<unsigned long>(status),
-                  static_cast<unsigned long>(read.transferred()));
-    faults.add(text);
+    return true;
+  }
+  if ((status == statusCancelled && read.transferred() == 0) ||
+      (uint32_t(status) == LATENCY_ERR_OUTPUT_LENGTH && length % 4 != 0)) {
+    return false;
+  }
+  char text[96];
+  std::snprintf(text, sizeof(text), "%s: read of %lu ended with %08lX after %lu bytes", who,
+                static_cast<unsigned long>(length), static_cast<unsigned long>(status),
+                static_cast<unsigned long>(read.transferred()));
+  faults.add(text);
+  return false;
+}
+
+// What the threads of a concurrent run share.
+struct ConcurrentRun {
+  ConcurrentRun() : go(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ~ConcurrentRun() { CloseHandle(go); }
+  ConcurrentRun(const ConcurrentRun&) = delete;
+  ConcurrentRun& operator=(const ConcurrentRun&) = delete;
+
+  HANDLE go;                       // every thread begins at once
+  std::atomic<bool> over{false};   // the conductor is done: the others end
+  std::atomic<unsigned> filled{0}; // reads filled with intervals
+  Faults faults;
+};
+
+// START, STOP and RESET as fast as they are answered, and now and then the close of the
+// handle (which ends the measurement when this handle started it), from a handle of its own.
+void RushRun(unsigned seed, ConcurrentRun& run)
+{
+  std::mt19937 random(seed);
+  auto driver = std::make_unique<TamsinDrv>();
+  if (driver->Open() != 0) {
+    run.faults.add("a controller cannot open the device");
+    return;
+  }
+  WaitForSingleObject(run.go, INFINITE);
+  const uint32_t periods[] = {500, 1000, 2000};
+  for (int round = 0; round < 600; round++) {
+    const unsigned choice = random() % 10;
+    if (choice < 4) {
+      uint32_t period = periods[random() % 3], answer = 0;
+      if (driver->Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4) != 0 || answer == 0) {
+        run.faults.add("START failed or answered no period");
+      }
+    } else if (choice < 7) {
+      if (driver->Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0) != 0) {
+        run.faults.add("STOP failed");
+      }
+    } else if (choice < 9) {
+      if (driver->Ioctl(IOCTL_LATENCY_RESET, nullptr, 0, nullptr, 0) != 0) {
+        run.faults.add("RESET failed");
+      }
+    } else {
+      driver = std::make_unique<TamsinDrv>();
+      if (driver->Open() != 0) {
+        run.faults.add("a controller cannot open the device again");
+        return;
+      }
+    }
   }
 }
 
-// START, STOP, RESET and GET_VALUES (right and wrong) from a handle of its own.
-void ControlRun(unsigned seed, HANDLE go, Faults& faults)
+// The conductor: measurements one after another, each begun by START and ended by STOP, by a
+// START while it runs, or by the close of the handle that started it. Each one lasts until a
+// reader has had a read filled since it began, so that every measurement feeds the stream.
+void ConductRun(unsigned seed, ConcurrentRun& run)
+{
+  std::mt19937 random(seed);
+  auto driver = std::make_unique<TamsinDrv>();
+  if (driver->Open() != 0) {
+    run.faults.add("the conductor cannot open the device");
+    run.over = true;
+    return;
+  }
+  const uint32_t periods[] = {500, 1000, 2000};
+  for (int measurement = 0; measurement < 9; measurement++) {
+    uint32_t period = periods[random() % 3], answer = 0;
+    const unsigned filledBefore = run.filled;
+    if (driver->Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4) != 0 || answer == 0) {
+      run.faults.add("START failed or answered no period");
+      break;
+    }
+    const ULONGLONG deadline = GetTickCount64() + measureWait;
+    while (run.filled == filledBefore && GetTickCount64() < deadline) {
+      LatencyValues values = {};
+      values.resetAfterRead = random() % 2;
+      if (driver->Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values,
+                        sizeof(values)) != 0 ||
+          values.period != answer) {
+        run.faults.add("GET_VALUES failed or answered another period than START");
+      }
+      Sleep(1);
+    }
+    if (run.filled == filledBefore) {
+      run.faults.add("no read was filled while measuring");
+      break;
+    }
+    // Each way of ending comes in a burst: the timer's DPC and the requests meet at every
+    // point of its run.
+    if (measurement % 3 == 0) {
+      for (int i = 0; i < 20; i++) {
+        uint32_t again = periods[random() % 3];
+        if (driver->Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0) != 0 ||
+            driver->Ioctl(IOCTL_LATENCY_START, &again, 4, &answer, 4) != 0) {
+          run.faults.add("STOP or START failed");
+        }
+      }
+      if (driver->Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0) != 0) {
+        run.faults.add("STOP failed");
+      }
+    } else if (measurement % 3 == 1) {
+      for (int i = 0; i < 40; i++) {
+        uint32_t again = periods[random() % 3];
+        if (driver->Ioctl(IOCTL_LATENCY_START, &again, 4, &answer, 4) != 0) {
+          run.faults.add("START while measuring failed");
+        }
+      }
+    } else {
+      driver = std::make_unique<TamsinDrv>();
+      if (driver->Open() != 0) {
+        run.faults.add("the conductor cannot open the device again");
+        break;
+      }
+    }
+  }
+  run.over = true;
+}
+
+// RESET, GET_VALUES and GET_INFO, right and wrong, on a handle of its own.
+void RequestRun(unsigned seed, ConcurrentRun& run)
 {
   std::mt19937 random(seed);
   TamsinDrv driver;
   if (driver.Open() != 0) {
-    faults.add("a controller cannot open the device");
+    run.faults.add("a requester cannot open the device");
     return;
   }
-  WaitForSingleObject(go, INFINITE);
-  const uint32_t periods[] = {500, 1000, 2000};
-  for (int round = 0; round < 300; round++) {
-    const unsigned choice = random() % 10;
-    uint32_t error = 0;
-    const char* what = "";
-    if (choice < 3) {
-      what = "START";
-      uint32_t period = periods[random() % 3], answer = 0;
-      error = driver.Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4);
-      if (error == 0 && answer == 0) {
-        faults.add("START answered no period");
+  WaitForSingleObject(run.go, INFINITE);
+  while (!run.over) {
+    LatencyValues values = {};
+    values.resetAfterRead = random() % 2;
+    const uint32_t sent = values.resetAfterRead;
+    switch (random() % 5) {
+    case 0:
+      if (driver.Ioctl(IOCTL_LATENCY_RESET, nullptr, 0, nullptr, 0) != 0) {
+        run.faults.add("RESET failed");
       }
-    } else if (choice < 5) {
-      what = "STOP";
-      error = driver.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0);
-    } else if (choice < 6) {
-      what = "RESET";
-      error = driver.Ioctl(IOCTL_LATENCY_RESET, nullptr, 0, nullptr, 0);
-    } else if (choice < 7) {
-      what = "GET_VALUES of a wrong length";
-      LatencyValues values = {};
+      break;
+    case 1: {
+      LatencyDriverInfo info = {};
+      if (driver.Ioctl(IOCTL_LATENCY_GET_INFO, nullptr, 0, &info, sizeof(info)) != 0 ||
+          info.values[0] != 1) {
+        run.faults.add("GET_INFO failed or answered something else");
+      }
+      break;
+    }
+    case 2:
       if (driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, 16, &values, sizeof(values)) !=
-          LATENCY_ERR_INPUT_LENGTH) {
-        faults.add("GET_VALUES of 16 bytes was not refused for its input length");
+              LATENCY_ERR_INPUT_LENGTH ||
+          driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values, 24) !=
+              LATENCY_ERR_OUTPUT_LENGTH) {
+        run.faults.add("GET_VALUES of a wrong length was not refused for it");
       }
-    } else {
-      what = "GET_VALUES";
-      LatencyValues values = {};
-      values.resetAfterRead = random() % 2;
-      const uint32_t sent = values.resetAfterRead;
-      error =
-          driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values, sizeof(values));
-      if (values.resetAfterRead != sent ||
+      break;
+    default:
+      if (driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values,
+                       sizeof(values)) != 0 ||
+          values.resetAfterRead != sent ||
           (values.minInterval != 0 && values.minInterval > values.maxInterval)) {
-        faults.add("GET_VALUES answered inconsistent values");
+        run.faults.add("GET_VALUES failed or answered inconsistent values");
       }
+      break;
     }
-    if (error != 0) {
-      faults.add(std::string(what) + " failed with " + std::to_string(error));
-    }
+    Sleep(1);
   }
 }
 
-// Reads of mixed lengths on a handle of its own, most of them cancelled unless they end soon.
-void ReadRun(unsigned seed, HANDLE go, Faults& faults)
+// Reads of mixed lengths on a handle of its own, each cancelled unless it ends within a
+// while of its own. The whiles only mix the outcomes (filled, refused for an odd length,
+// cancelled while queued or while being filled); none is a pass condition.
+void ReadRun(unsigned seed, ConcurrentRun& run)
 {
   std::mt19937 random(seed);
   RawHandle device;
   if (!device.open()) {
-    faults.add("the reader cannot open the device");
+    run.faults.add("a reader cannot open the device");
     return;
   }
-  WaitForSingleObject(go, INFINITE);
-  for (int round = 0; round < 150; round++) {
+  WaitForSingleObject(run.go, INFINITE);
+  const DWORD whiles[] = {0, 5, 50};
+  while (!run.over) {
     const DWORD length = mixedReadLengths[random() % 5];
     PendingRead read(length);
     if (!read.issue(device.get())) {
       if (read.error() != LATENCY_ERR_OVERFLOW) {
-        faults.add("a read was refused at once with " + std::to_string(read.error()));
+        run.faults.add("a read was refused at once with " + std::to_string(read.error()));
       }
       continue;
     }
-    // Not a pass condition: how long the read may run before it is cancelled mixes the
-    // outcomes (filled, refused, cancelled while queued or being filled).
-    if (!read.finished(random() % 8)) {
+    if (!read.finished(whiles[random() % 3])) {
       read.cancel(device.get());
     }
     if (!read.finished(measureWait)) {
-      faults.add("a cancelled read was never answered");
+      run.faults.add("a cancelled read was never answered");
       return;
     }
-    CheckFinishedRead(read, length, "reader", faults);
+    if (CheckFinishedRead(read, length, "reader", run.faults)) {
+      run.filled++;
+    }
   }
 }
 
-// Handles that come and go: a request, now and then a START (this handle then owns the
-// measurement and its close ends it), a read, and the close that ends that read.
-void ChurnRun(unsigned seed, HANDLE go, Faults& faults)
+// Handles that come and go: a request on one, a read on another, and the closes that end
+// that read.
+void ChurnRun(unsigned seed, ConcurrentRun& run)
 {
   std::mt19937 random(seed);
-  WaitForSingleObject(go, INFINITE);
-  for (int round = 0; round < 60; round++) {
+  WaitForSingleObject(run.go, INFINITE);
+  while (!run.over) {
     TamsinDrv driver;
-    if (driver.Open() != 0) {
-      faults.add("a short-lived handle cannot open the device");
+    LatencyValues values = {};
+    if (driver.Open() != 0 || driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values),
+                                           &values, sizeof(values)) != 0) {
+      run.faults.add("GET_VALUES on a short-lived handle failed");
       return;
-    }
-    if (random() % 3 == 0) {
-      uint32_t period = 1000, answer = 0;
-      if (driver.Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4) != 0) {
-        faults.add("START on a short-lived handle failed");
-      }
-    } else {
-      LatencyValues values = {};
-      if (driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values,
-                       sizeof(values)) != 0) {
-        faults.add("GET_VALUES on a short-lived handle failed");
-      }
     }
     RawHandle device;
     if (!device.open()) {
-      faults.add("a short-lived reader cannot open the device");
+      run.faults.add("a short-lived reader cannot open the device");
       return;
     }
     const DWORD length = mixedReadLengths[random() % 5];
     PendingRead read(length);
     const bool pending = read.issue(device.get());
     if (!pending && read.error() != LATENCY_ERR_OVERFLOW) {
-      faults.add("a read was refused at once with " + std::to_string(read.error()));
+      run.faults.add("a read was refused at once with " + std::to_string(read.error()));
     }
+    read.finished(random() % 5);
     device.close();
     driver.Close();
     if (pending) {
       if (!read.finished(measureWait)) {
-        faults.add("a read was never answered after its handle was closed");
+        run.faults.add("a read was never answered after its handle was closed");
         return;
       }
-      CheckFinishedRead(read, length, "short-lived reader", faults);
+      CheckFinishedRead(read, length, "short-lived reader", run.faults);
     }
   }
 }
 
 // Everything at once from several threads, each on handles of its own: every request is
-// answered as the protocol says, the host survives, and a START afterwards measures.
+// answered as the protocol says, the host survives, and a START afterwards measures. Reads,
+// other requests and short-lived handles go on throughout; first two controllers rush
+// through START, STOP, RESET and closes, then the conductor's measurements feed the reads.
 TEST_P(TamsinDrvTest, ControlRequestsReadsAndClosesFromSeveralThreadsAtOnceLeaveAWorkingMeter)
 {
-  Faults faults;
+  ConcurrentRun run;
   {
     HangGuard guard(4 * measureWait);
-    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::vector<std::thread> threads;
-    threads.emplace_back(ControlRun, 1u, go, std::ref(faults));
-    threads.emplace_back(ControlRun, 2u, go, std::ref(faults));
-    threads.emplace_back(ReadRun, 3u, go, std::ref(faults));
-    threads.emplace_back(ReadRun, 4u, go, std::ref(faults));
-    threads.emplace_back(ChurnRun, 5u, go, std::ref(faults));
-    SetEvent(go);
-    for (std::thread& thread : threads) {
+    std::thread rushing[] = {std::thread(RushRun, 1u, std::ref(run)),
+                             std::thread(RushRun, 2u, std::ref(run))};
+    std::thread throughout[] = {
+        std::thread(RequestRun, 3u, std::ref(run)), std::thread(ReadRun, 4u, std::ref(run)),
+        std::thread(ReadRun, 5u, std::ref(run)), std::thread(ChurnRun, 6u, std::ref(run))};
+    SetEvent(run.go);
+    for (std::thread& thread : rushing) {
       thread.join();
     }
-    CloseHandle(go);
+    ConductRun(7u, run);
+    for (std::thread& thread : throughout) {
+      thread.join();
+    }
   }
-  EXPECT_EQ(faults.get(), std::vector<std::string>());
+  EXPECT_EQ(run.faults.get(), std::vector<std::string>());
 
   const uint32_t period = Start(1000);
   EXPECT_GT(period, 0u);
   ASSERT_TRUE(IntervalArrives()) << "the START after the run measures nothing";
-  const LatencyValues v = Values(0);
-  EXPECT_EQ(v.period, period);
+  EXPECT_EQ(Values(0).period, period);
   EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
 }
 
