@@ -1,16 +1,24 @@
-// TamsinDrv through Wine's I/O manager to the real x64 driver, and the driver's answers on the
-// way back: the protocol as the meter and a reader see it.
+// TamsinDrv through Wine's I/O manager to the real driver, each image in turn, and the
+// driver's answers on the way back: the protocol as the meter and a reader see it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ReportedErrors.h"
 #include "TamsinDrv.h"
+#include "driver_host.h"
 #include "driver_service.h"
 
 namespace {
@@ -292,17 +300,41 @@ TEST(TamsinDriverImages, EachImageAdmitsTheSystemAndTheAdministratorsOnlyToItsDe
   }
 }
 
-class TamsinDrvTest : public ::testing::Test {
+// An image of the driver, and where Wine finds the host for it: the winedevice.exe of the
+// image's architecture, which it picks from the machine type in the image's header.
+struct DriverImage {
+  const char* name;
+  std::string (*path)(const char* fileName);
+  UINT(WINAPI* hostFolder)(LPSTR folder, UINT size);
+};
+
+// For GoogleTest's account of a failed test.
+void PrintTo(const DriverImage* image, std::ostream* out)
+{
+  *out << image->name << " image";
+}
+
+const DriverImage x86Image = {"x86", test::x86DriverPath, GetSystemWow64DirectoryA};
+const DriverImage x64Image = {"x64", test::x64DriverPath, GetSystemDirectoryA};
+
+// Every test against each image. The service is installed when a test wants another image
+// than the one running, and removed after the last test of an image.
+class TamsinDrvTest : public ::testing::TestWithParam<const DriverImage*> {
 protected:
-  static void SetUpTestSuite()
+  static void TearDownTestSuite()
   {
-    service_ = std::make_unique<test::DriverService>(serviceName,
-                                                     test::x64DriverPath("tamsin_driver.sys"));
+    service_.reset();
+    installed_ = nullptr;
   }
-  static void TearDownTestSuite() { service_.reset(); }
 
   void SetUp() override
   {
+    if (installed_ != GetParam()) {
+      service_.reset();
+      installed_ = GetParam();
+      service_ =
+          std::make_unique<test::DriverService>(serviceName, GetParam()->path("tamsin_driver.sys"));
+    }
     ASSERT_TRUE(service_->running()) << service_->error();
     ASSERT_EQ(driver_.Open(), 0u);
   }
@@ -347,13 +379,48 @@ protected:
   }
 
   static std::unique_ptr<test::DriverService> service_;
+  static const DriverImage* installed_;
   ReportedErrors errors_;
   TamsinDrv driver_;
 };
 
 std::unique_ptr<test::DriverService> TamsinDrvTest::service_;
+const DriverImage* TamsinDrvTest::installed_ = nullptr;
 
-TEST_F(TamsinDrvTest, StartAnswersAPeriodAndASecondLaterTheValuesArePlausible)
+std::string ImageName(const testing::TestParamInfo<const DriverImage*>& info)
+{
+  return info.param->name;
+}
+
+// One instantiation per image, so that all tests of one image run before those of the other
+// and each image is installed once.
+INSTANTIATE_TEST_SUITE_P(X86, TamsinDrvTest, testing::Values(&x86Image), ImageName);
+INSTANTIATE_TEST_SUITE_P(X64, TamsinDrvTest, testing::Values(&x64Image), ImageName);
+
+std::string LowerCase(std::string text)
+{
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return char(std::tolower(c)); });
+  return text;
+}
+
+// The other tests cannot tell the images apart by their answers: an x64 image installed in
+// place of the x86 one would pass them all. A host of the previous image may still be ending.
+TEST_P(TamsinDrvTest, TheImageRunsInTheHostOfItsArchitecture)
+{
+  char folder[MAX_PATH] = "";
+  ASSERT_NE(GetParam()->hostFolder(folder, MAX_PATH), 0u) << GetLastError();
+  const std::vector<std::string> expected = {LowerCase(std::string(folder) + "\\winedevice.exe")};
+  std::vector<std::string> hosts = test::driverHostPrograms("tamsin_driver.sys");
+  const ULONGLONG deadline = GetTickCount64() + measureWait;
+  while (hosts != expected && GetTickCount64() < deadline) {
+    Sleep(20);
+    hosts = test::driverHostPrograms("tamsin_driver.sys");
+  }
+  EXPECT_EQ(hosts, expected);
+}
+
+TEST_P(TamsinDrvTest, StartAnswersAPeriodAndASecondLaterTheValuesArePlausible)
 {
   const uint32_t period = Start(1000);
   EXPECT_GE(period, 100u);
@@ -374,7 +441,7 @@ TEST_F(TamsinDrvTest, StartAnswersAPeriodAndASecondLaterTheValuesArePlausible)
   EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
 }
 
-TEST_F(TamsinDrvTest, TheInformationRequestAnswersOneOneOneOneZeroZero)
+TEST_P(TamsinDrvTest, TheInformationRequestAnswersOneOneOneOneZeroZero)
 {
   LatencyDriverInfo info = {};
   EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_GET_INFO, nullptr, 0, &info, sizeof(info)), 0u);
@@ -383,7 +450,9 @@ TEST_F(TamsinDrvTest, TheInformationRequestAnswersOneOneOneOneZeroZero)
 }
 
 // The driver completes these at once, so the client hands the codes back without a message.
-TEST_F(TamsinDrvTest, WrongLengthsAndUnknownFunctionsFailWithoutAMessage)
+// The input length is checked before the output length; GET_INFO, STOP and RESET do not look
+// at what they do not use.
+TEST_P(TamsinDrvTest, EachRequestTakesOnlyItsLengthsAndUnknownFunctionsFailWithoutAMessage)
 {
   struct Case {
     uint32_t code;
@@ -394,10 +463,27 @@ TEST_F(TamsinDrvTest, WrongLengthsAndUnknownFunctionsFailWithoutAMessage)
   const Case cases[] = {
       {IOCTL_LATENCY_GET_VALUES, 16, 20, LATENCY_ERR_INPUT_LENGTH},
       {IOCTL_LATENCY_GET_VALUES, 16, 24, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 24, 24, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 0, 0, LATENCY_ERR_INPUT_LENGTH},
       {IOCTL_LATENCY_GET_VALUES, 20, 24, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 20, 16, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 20, 0, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_VALUES, 20, 20, 0},
       {IOCTL_LATENCY_START, 0, 4, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_START, 3, 4, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_START, 8, 4, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_START, 3, 0, LATENCY_ERR_INPUT_LENGTH},
+      {IOCTL_LATENCY_START, 4, 0, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_START, 4, 8, LATENCY_ERR_OUTPUT_LENGTH},
       {IOCTL_LATENCY_GET_INFO, 0, 20, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_INFO, 0, 28, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_INFO, 24, 0, LATENCY_ERR_OUTPUT_LENGTH},
+      {IOCTL_LATENCY_GET_INFO, 32, 24, 0},
+      {IOCTL_LATENCY_STOP, 32, 32, 0},
+      {IOCTL_LATENCY_RESET, 32, 32, 0},
+      {LatencyControlCode(0x800), 0, 0, ERROR_INVALID_FUNCTION},
       {LatencyControlCode(0x806), 0, 0, ERROR_INVALID_FUNCTION},
+      {LatencyControlCode(0x804) | 3 /* METHOD_NEITHER */, 20, 20, ERROR_INVALID_FUNCTION},
   };
   uint8_t in[32] = {}, out[32] = {};
   for (const Case& c : cases) {
@@ -408,7 +494,7 @@ TEST_F(TamsinDrvTest, WrongLengthsAndUnknownFunctionsFailWithoutAMessage)
   EXPECT_EQ(errors_.closesPosted(), 0);
 }
 
-TEST_F(TamsinDrvTest, AStartWithoutAnOutputBufferFailsAndStartsNothing)
+TEST_P(TamsinDrvTest, AStartWithoutAnOutputBufferFailsAndStartsNothing)
 {
   EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
   EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_RESET, nullptr, 0, nullptr, 0), 0u);
@@ -421,7 +507,7 @@ TEST_F(TamsinDrvTest, AStartWithoutAnOutputBufferFailsAndStartsNothing)
   EXPECT_EQ(v.maxInterval, 0u);
 }
 
-TEST_F(TamsinDrvTest, WritesAreNotSupported)
+TEST_P(TamsinDrvTest, WritesAreNotSupported)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -431,7 +517,7 @@ TEST_F(TamsinDrvTest, WritesAreNotSupported)
   EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED));
 }
 
-TEST_F(TamsinDrvTest, ReadsDeliverIntervalsAndRefuseBuffersOfAnOddLength)
+TEST_P(TamsinDrvTest, ReadsDeliverIntervalsAndRefuseBuffersOfAnOddLength)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -456,8 +542,378 @@ TEST_F(TamsinDrvTest, ReadsDeliverIntervalsAndRefuseBuffersOfAnOddLength)
   EXPECT_EQ(uint32_t(odd.status()), LATENCY_ERR_OUTPUT_LENGTH);
 }
 
+// Each length that is not a whole number of intervals is refused when the next interval comes,
+// with nothing written, and the read queued behind it is filled as usual.
+TEST_P(TamsinDrvTest, ReadsOfOddLengthsWhileMeasuringFailAndTheStreamGoesOn)
+{
+  RawHandle device;
+  ASSERT_TRUE(device.open()) << GetLastError();
+  Start(1000);
+  ASSERT_TRUE(IntervalArrives());
+  for (DWORD length : {1u, 2u, 3u, 5u, 6u, 7u, 402u, 4001u}) {
+    SCOPED_TRACE(length);
+    PendingRead odd(length), next(8);
+    ASSERT_NO_FATAL_FAILURE(odd.issuePending(device.get()));
+    // The refusal costs the stream the interval that found no read behind it.
+    ASSERT_NO_FATAL_FAILURE(next.issuePending(device.get()));
+    ASSERT_TRUE(odd.finished(measureWait));
+    EXPECT_EQ(uint32_t(odd.status()), LATENCY_ERR_OUTPUT_LENGTH);
+    EXPECT_EQ(odd.transferred(), 0u);
+    ASSERT_TRUE(next.finished(measureWait));
+    EXPECT_EQ(next.status(), statusSuccess);
+    EXPECT_EQ(next.transferred(), 8u);
+  }
+  EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
+}
+
+// What should never happen in a run of many threads, from whichever thread saw it; each
+// kind once, in the order first seen.
+class Faults {
+public:
+  void add(const std::string& what)
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (std::find(faults_.begin(), faults_.end(), what) == faults_.end()) {
+      faults_.push_back(what);
+    }
+  }
+  std::vector<std::string> get()
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return faults_;
+  }
+
+private:
+  std::mutex mutex_;
+  std::vector<std::string> faults_;
+};
+
+// Ends the program when the run has not ended within the bound: a request that the driver
+// never answers would otherwise hold the test until CTest gives up on it.
+class HangGuard {
+public:
+  explicit HangGuard(DWORD bound)
+      : done_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), thread_([this, bound] {
+          if (WaitForSingleObject(done_, bound) != WAIT_OBJECT_0) {
+            std::fprintf(stderr, "the concurrent run did not end: a request is never answered\n");
+            std::fflush(stderr);
+            ExitProcess(3);
+          }
+        })
+  {
+  }
+  ~HangGuard()
+  {
+    SetEvent(done_);
+    thread_.join();
+    CloseHandle(done_);
+  }
+  HangGuard(const HangGuard&) = delete;
+  HangGuard& operator=(const HangGuard&) = delete;
+
+private:
+  HANDLE done_;
+  std::thread thread_;
+};
+
+const DWORD mixedReadLengths[] = {4, 8, 6, 40, 400};
+
+// A finished read: filled to its length (true), cancelled, or refused for an odd length.
+bool CheckFinishedRead(PendingRead& read, DWORD length, const char* who, Faults& faults)
+{
+  const NTSTATUS status = read.status();
+  if (status == statusSuccess && read.transferred() == length && length % 4 == 0) {
+    for (uint32_t interval : read.intervals()) {
+      if (interval == 0 || interval > 10000000) {
+        faults.add(std::string(who) + ": implausible interval " + std::to_string(interval));
+      }
+    }
+    return true;
+  }
+  if ((status == statusCancelled && read.transferred() == 0) ||
+      (uint32_t(status) == LATENCY_ERR_OUTPUT_LENGTH && length % 4 != 0)) {
+    return false;
+  }
+  char text[96];
+  std::snprintf(text, sizeof(text), "%s: read of %lu ended with %08lX after %lu bytes", who,
+                static_cast<unsigned long>(length), static_cast<unsigned long>(status),
+                static_cast<unsigned long>(read.transferred()));
+  faults.add(text);
+  return false;
+}
+
+// What the threads of a concurrent run share.
+struct ConcurrentRun {
+  ConcurrentRun() : go(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ~ConcurrentRun() { CloseHandle(go); }
+  ConcurrentRun(const ConcurrentRun&) = delete;
+  ConcurrentRun& operator=(const ConcurrentRun&) = delete;
+
+  HANDLE go;                       // every thread begins at once
+  std::atomic<bool> over{false};   // the conductor is done: the others end
+  std::atomic<unsigned> filled{0}; // reads filled with intervals
+  Faults faults;
+};
+
+// START, STOP and RESET as fast as they are answered, and now and then the close of the
+// handle (which ends the measurement when this handle started it), from a handle of its own.
+void RushRun(unsigned seed, ConcurrentRun& run)
+{
+  std::mt19937 random(seed);
+  auto driver = std::make_unique<TamsinDrv>();
+  if (driver->Open() != 0) {
+    run.faults.add("a controller cannot open the device");
+    return;
+  }
+  WaitForSingleObject(run.go, INFINITE);
+  const uint32_t periods[] = {500, 1000, 2000};
+  for (int round = 0; round < 600; round++) {
+    const unsigned choice = random() % 10;
+    if (choice < 4) {
+      uint32_t period = periods[random() % 3], answer = 0;
+      if (driver->Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4) != 0 || answer == 0) {
+        run.faults.add("START failed or answered no period");
+      }
+    } else if (choice < 7) {
+      if (driver->Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0) != 0) {
+        run.faults.add("STOP failed");
+      }
+    } else if (choice < 9) {
+      if (driver->Ioctl(IOCTL_LATENCY_RESET, nullptr, 0, nullptr, 0) != 0) {
+        run.faults.add("RESET failed");
+      }
+    } else {
+      driver = std::make_unique<TamsinDrv>();
+      if (driver->Open() != 0) {
+        run.faults.add("a controller cannot open the device again");
+        return;
+      }
+    }
+  }
+}
+
+// The conductor: measurements one after another, each begun by START and ended by STOP, by a
+// START while it runs, or by the close of the handle that started it. Each one lasts until a
+// reader has had a read filled since it began, so that every measurement feeds the stream.
+void ConductRun(unsigned seed, ConcurrentRun& run)
+{
+  std::mt19937 random(seed);
+  auto driver = std::make_unique<TamsinDrv>();
+  if (driver->Open() != 0) {
+    run.faults.add("the conductor cannot open the device");
+    run.over = true;
+    return;
+  }
+  const uint32_t periods[] = {500, 1000, 2000};
+  for (int measurement = 0; measurement < 9; measurement++) {
+    uint32_t period = periods[random() % 3], answer = 0;
+    const unsigned filledBefore = run.filled;
+    if (driver->Ioctl(IOCTL_LATENCY_START, &period, 4, &answer, 4) != 0 || answer == 0) {
+      run.faults.add("START failed or answered no period");
+      break;
+    }
+    const ULONGLONG deadline = GetTickCount64() + measureWait;
+    while (run.filled == filledBefore && GetTickCount64() < deadline) {
+      LatencyValues values = {};
+      values.resetAfterRead = random() % 2;
+      if (driver->Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values,
+                        sizeof(values)) != 0 ||
+          values.period != answer) {
+        run.faults.add("GET_VALUES failed or answered another period than START");
+      }
+      Sleep(1);
+    }
+    if (run.filled == filledBefore) {
+      run.faults.add("no read was filled while measuring");
+      break;
+    }
+    // Each way of ending comes in a burst: the timer's DPC and the requests meet at every
+    // point of its run.
+    if (measurement % 3 == 0) {
+      for (int i = 0; i < 20; i++) {
+        uint32_t again = periods[random() % 3];
+        if (driver->Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0) != 0 ||
+            driver->Ioctl(IOCTL_LATENCY_START, &again, 4, &answer, 4) != 0) {
+          run.faults.add("STOP or START failed");
+        }
+      }
+      if (driver->Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0) != 0) {
+        run.faults.add("STOP failed");
+      }
+    } else if (measurement % 3 == 1) {
+      for (int i = 0; i < 40; i++) {
+        uint32_t again = periods[random() % 3];
+        if (driver->Ioctl(IOCTL_LATENCY_START, &again, 4, &answer, 4) != 0) {
+          run.faults.add("START while measuring failed");
+        }
+      }
+    } else {
+      driver = std::make_unique<TamsinDrv>();
+      if (driver->Open() != 0) {
+        run.faults.add("the conductor cannot open the device again");
+        break;
+      }
+    }
+  }
+  run.over = true;
+}
+
+// RESET, GET_VALUES and GET_INFO, right and wrong, on a handle of its own.
+void RequestRun(unsigned seed, ConcurrentRun& run)
+{
+  std::mt19937 random(seed);
+  TamsinDrv driver;
+  if (driver.Open() != 0) {
+    run.faults.add("a requester cannot open the device");
+    return;
+  }
+  WaitForSingleObject(run.go, INFINITE);
+  while (!run.over) {
+    LatencyValues values = {};
+    values.resetAfterRead = random() % 2;
+    const uint32_t sent = values.resetAfterRead;
+    switch (random() % 5) {
+    case 0:
+      if (driver.Ioctl(IOCTL_LATENCY_RESET, nullptr, 0, nullptr, 0) != 0) {
+        run.faults.add("RESET failed");
+      }
+      break;
+    case 1: {
+      LatencyDriverInfo info = {};
+      if (driver.Ioctl(IOCTL_LATENCY_GET_INFO, nullptr, 0, &info, sizeof(info)) != 0 ||
+          info.values[0] != 1) {
+        run.faults.add("GET_INFO failed or answered something else");
+      }
+      break;
+    }
+    case 2:
+      if (driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, 16, &values, sizeof(values)) !=
+              LATENCY_ERR_INPUT_LENGTH ||
+          driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values, 24) !=
+              LATENCY_ERR_OUTPUT_LENGTH) {
+        run.faults.add("GET_VALUES of a wrong length was not refused for it");
+      }
+      break;
+    default:
+      if (driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values), &values,
+                       sizeof(values)) != 0 ||
+          values.resetAfterRead != sent ||
+          (values.minInterval != 0 && values.minInterval > values.maxInterval)) {
+        run.faults.add("GET_VALUES failed or answered inconsistent values");
+      }
+      break;
+    }
+    Sleep(1);
+  }
+}
+
+// Reads of mixed lengths on a handle of its own, each cancelled unless it ends within a
+// while of its own. The whiles only mix the outcomes (filled, refused for an odd length,
+// cancelled while queued or while being filled); none is a pass condition.
+void ReadRun(unsigned seed, ConcurrentRun& run)
+{
+  std::mt19937 random(seed);
+  RawHandle device;
+  if (!device.open()) {
+    run.faults.add("a reader cannot open the device");
+    return;
+  }
+  WaitForSingleObject(run.go, INFINITE);
+  const DWORD whiles[] = {0, 5, 50};
+  while (!run.over) {
+    const DWORD length = mixedReadLengths[random() % 5];
+    PendingRead read(length);
+    if (!read.issue(device.get())) {
+      if (read.error() != LATENCY_ERR_OVERFLOW) {
+        run.faults.add("a read was refused at once with " + std::to_string(read.error()));
+      }
+      continue;
+    }
+    if (!read.finished(whiles[random() % 3])) {
+      read.cancel(device.get());
+    }
+    if (!read.finished(measureWait)) {
+      run.faults.add("a cancelled read was never answered");
+      return;
+    }
+    if (CheckFinishedRead(read, length, "reader", run.faults)) {
+      run.filled++;
+    }
+  }
+}
+
+// Handles that come and go: a request on one, a read on another, and the closes that end
+// that read.
+void ChurnRun(unsigned seed, ConcurrentRun& run)
+{
+  std::mt19937 random(seed);
+  WaitForSingleObject(run.go, INFINITE);
+  while (!run.over) {
+    TamsinDrv driver;
+    LatencyValues values = {};
+    if (driver.Open() != 0 || driver.Ioctl(IOCTL_LATENCY_GET_VALUES, &values, sizeof(values),
+                                           &values, sizeof(values)) != 0) {
+      run.faults.add("GET_VALUES on a short-lived handle failed");
+      return;
+    }
+    RawHandle device;
+    if (!device.open()) {
+      run.faults.add("a short-lived reader cannot open the device");
+      return;
+    }
+    const DWORD length = mixedReadLengths[random() % 5];
+    PendingRead read(length);
+    const bool pending = read.issue(device.get());
+    if (!pending && read.error() != LATENCY_ERR_OVERFLOW) {
+      run.faults.add("a read was refused at once with " + std::to_string(read.error()));
+    }
+    read.finished(random() % 5);
+    device.close();
+    driver.Close();
+    if (pending) {
+      if (!read.finished(measureWait)) {
+        run.faults.add("a read was never answered after its handle was closed");
+        return;
+      }
+      CheckFinishedRead(read, length, "short-lived reader", run.faults);
+    }
+  }
+}
+
+// Everything at once from several threads, each on handles of its own: every request is
+// answered as the protocol says, the host survives, and a START afterwards measures. Reads,
+// other requests and short-lived handles go on throughout; first two controllers rush
+// through START, STOP, RESET and closes, then the conductor's measurements feed the reads.
+TEST_P(TamsinDrvTest, ControlRequestsReadsAndClosesFromSeveralThreadsAtOnceLeaveAWorkingMeter)
+{
+  ConcurrentRun run;
+  {
+    HangGuard guard(4 * measureWait);
+    std::thread rushing[] = {std::thread(RushRun, 1u, std::ref(run)),
+                             std::thread(RushRun, 2u, std::ref(run))};
+    std::thread throughout[] = {
+        std::thread(RequestRun, 3u, std::ref(run)), std::thread(ReadRun, 4u, std::ref(run)),
+        std::thread(ReadRun, 5u, std::ref(run)), std::thread(ChurnRun, 6u, std::ref(run))};
+    SetEvent(run.go);
+    for (std::thread& thread : rushing) {
+      thread.join();
+    }
+    ConductRun(7u, run);
+    for (std::thread& thread : throughout) {
+      thread.join();
+    }
+  }
+  EXPECT_EQ(run.faults.get(), std::vector<std::string>());
+
+  const uint32_t period = Start(1000);
+  EXPECT_GT(period, 0u);
+  ASSERT_TRUE(IntervalArrives()) << "the START after the run measures nothing";
+  EXPECT_EQ(Values(0).period, period);
+  EXPECT_EQ(driver_.Ioctl(IOCTL_LATENCY_STOP, nullptr, 0, nullptr, 0), 0u);
+}
+
 // Wine sends the close as the last handle goes, and the driver ends that handle's reads there.
-TEST_F(TamsinDrvTest, ClosingAHandleWithReadsPendingCancelsThemAndLeavesTheMeasurementRunning)
+TEST_P(TamsinDrvTest, ClosingAHandleWithReadsPendingCancelsThemAndLeavesTheMeasurementRunning)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -476,7 +932,7 @@ TEST_F(TamsinDrvTest, ClosingAHandleWithReadsPendingCancelsThemAndLeavesTheMeasu
   EXPECT_TRUE(IntervalArrives()) << "the reader's close stopped the meter's measurement";
 }
 
-TEST_F(TamsinDrvTest, ClosingTheHandleThatStartedTheMeasurementStopsItAndEndsEveryRead)
+TEST_P(TamsinDrvTest, ClosingTheHandleThatStartedTheMeasurementStopsItAndEndsEveryRead)
 {
   RawHandle reader;
   ASSERT_TRUE(reader.open()) << GetLastError();
@@ -498,7 +954,7 @@ TEST_F(TamsinDrvTest, ClosingTheHandleThatStartedTheMeasurementStopsItAndEndsEve
 
 // Anyone may open the device and close it again, here or in another process: the meter goes
 // on measuring.
-TEST_F(TamsinDrvTest, AHandleThatOnlyOpensAndClosesLeavesTheMeasurementRunning)
+TEST_P(TamsinDrvTest, AHandleThatOnlyOpensAndClosesLeavesTheMeasurementRunning)
 {
   Start(1000);
   ASSERT_TRUE(IntervalArrives());
@@ -520,7 +976,7 @@ TEST_F(TamsinDrvTest, AHandleThatOnlyOpensAndClosesLeavesTheMeasurementRunning)
 }
 
 // 400,000 bytes take 100 s to fill: only a working cancel ends the read in time.
-TEST_F(TamsinDrvTest, CancelIoEndsTheReadBeingFilledAtOnce)
+TEST_P(TamsinDrvTest, CancelIoEndsTheReadBeingFilledAtOnce)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -592,7 +1048,7 @@ struct ReadingThread {
 
 // A thread's end cancels the requests it issued (on Windows the thread waits for them), so the
 // read being filled ends with it, although its handle stays open.
-TEST_F(TamsinDrvTest, AThreadThatEndsWithAReadBeingFilledHasItCancelled)
+TEST_P(TamsinDrvTest, AThreadThatEndsWithAReadBeingFilledHasItCancelled)
 {
   RawHandle device;
   ASSERT_TRUE(device.open()) << GetLastError();
@@ -613,7 +1069,7 @@ TEST_F(TamsinDrvTest, AThreadThatEndsWithAReadBeingFilledHasItCancelled)
 }
 
 // The process's end cancels its read; the process does not wait for 100 s of intervals.
-TEST_F(TamsinDrvTest, AProcessThatEndsWithAReadBeingFilledEndsAtOnce)
+TEST_P(TamsinDrvTest, AProcessThatEndsWithAReadBeingFilledEndsAtOnce)
 {
   Start(1000);
   NamedEvent ready("ready"), go("go");

@@ -122,6 +122,11 @@ void DriverService::removeLeftover(const std::string& name)
   CloseServiceHandle(manager);
 }
 
+std::string x86DriverPath(const char* fileName)
+{
+  return std::string(HALDEN_X86_DRIVER_DIR) + "\\" + fileName;
+}
+
 std::string x64DriverPath(const char* fileName)
 {
   return std::string(HALDEN_X64_DRIVER_DIR) + "\\" + fileName;

@@ -36,7 +36,8 @@ private:
   bool installed_ = false;
 };
 
-// Full path of an x64 kernel image of the build, by file name.
+// Full path of an x86 or an x64 kernel image of the build, by file name.
+std::string x86DriverPath(const char* fileName);
 std::string x64DriverPath(const char* fileName);
 
 } // namespace test
