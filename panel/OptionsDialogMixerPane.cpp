@@ -40,8 +40,10 @@ public:
   }
   ~PollPause()
   {
-    if (--pane.pollPauses == 0 && pane.pollAfterPause)
+    if (--pane.pollPauses == 0 && pane.pollAfterPause) {
+      pane.pollPauseEndMs = juce::Time::getMillisecondCounterHiRes();
       pane.startTimer(kStatusPollIntervalMs);
+    }
   }
 
   PollPause(const PollPause&) = delete;
@@ -271,6 +273,14 @@ bool OptionsDialogMixerPane::openDeviceIfClosed()
 
 void OptionsDialogMixerPane::timerCallback()
 {
+  // JUCE's timer thread, while it waits for a callback that blocks (any timer's), keeps counting
+  // down a timer that was started meanwhile from before its start: the first period after a
+  // slow request can come about 300 ms short.
+  const double sinceEndMs = juce::Time::getMillisecondCounterHiRes() - pollPauseEndMs;
+  if (sinceEndMs < kStatusPollIntervalMs) {
+    startTimer(kStatusPollIntervalMs - static_cast<int>(sinceEndMs));
+    return;
+  }
   // The next poll comes a full period after this one has ended, also when it was cancelled.
   const PollPause pause(*this);
   pollStatus();

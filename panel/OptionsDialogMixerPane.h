@@ -100,6 +100,7 @@ private:
   std::int32_t deviceSelected = 0;
   int pollPauses = 0;          // roads of driver requests running now
   bool pollAfterPause = false; // the poll timer runs again once the last of them has ended
+  double pollPauseEndMs = 0.0; // when the poll timer last started again, on JUCE's hi-res clock
 
   JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(OptionsDialogMixerPane)
 };
