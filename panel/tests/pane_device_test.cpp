@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,11 +116,11 @@ protected:
       false if that never happens. */
   bool deliverQueuedMessages()
   {
-    bool delivered = false;
-    juce::MessageManager::callAsync([&] { delivered = true; });
-    for (int i = 0; i < 3000 && !delivered; ++i)
+    const auto delivered = std::make_shared<bool>(false);
+    juce::MessageManager::callAsync([delivered] { *delivered = true; });
+    for (int i = 0; i < 3000 && !*delivered; ++i)
       runLoop(10);
-    return delivered;
+    return *delivered;
   }
 
   juce::ScopedJuceInitialiser_GUI gui;
