@@ -338,6 +338,11 @@ TEST_F(PaneDeviceTest, WindowsMessagesComeBeforeThePollAfterASlowRoadOfRequests)
   };
   const std::vector<Case> cases = {
       {"reconnect", IOCTL_OX_GET_STATUS, [this] { pane->connect(); }},
+      {"device change, once it has settled", IOCTL_OX_GET_STATUS,
+       [this] {
+         SendMessageW(pane->getDevChangeNotifier()->getWindow(), WM_TIMER,
+                      DevChangeNotifier::kSettleTimerId, 0);
+       }},
       {"applying a setting", IOCTL_OX_SET_SAMPLE_RATE, [this] { pick(44100, 2, 0); }},
   };
   for (const Case& c : cases) {
