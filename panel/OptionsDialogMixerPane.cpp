@@ -23,6 +23,36 @@ template <typename T> void deleteAndClear(T*& p)
 
 } // namespace
 
+/** Keeps the poll timer stopped while a road of driver requests runs, and starts it again, for a
+    full period, once the outermost road has ended. A callback that blocks makes JUCE's timer
+    thread post the callback message again every 300 ms or so, and each copy that finds a running
+    timer due would start another request: with a driver slower than the period, the polls would
+    run back to back and the window's own messages (input, WM_CLOSE) would wait behind them for
+    as long as the driver stays slow. */
+class OptionsDialogMixerPane::PollPause {
+public:
+  explicit PollPause(OptionsDialogMixerPane& owner) : pane(owner)
+  {
+    if (pane.pollPauses++ == 0) {
+      pane.pollAfterPause = pane.isTimerRunning();
+      pane.stopTimer();
+    }
+  }
+  ~PollPause()
+  {
+    if (--pane.pollPauses == 0 && pane.pollAfterPause) {
+      pane.pollPauseEndMs = juce::Time::getMillisecondCounterHiRes();
+      pane.startTimer(kStatusPollIntervalMs);
+    }
+  }
+
+  PollPause(const PollPause&) = delete;
+  PollPause& operator=(const PollPause&) = delete;
+
+private:
+  OptionsDialogMixerPane& pane;
+};
+
 OptionsDialogMixerPane::OptionsDialogMixerPane()
 {
   deviceImage = new DeviceImage("HaldenExists.png", "HaldenNotExists.png");
@@ -145,8 +175,9 @@ void OptionsDialogMixerPane::setDeviceIndex(std::int32_t index)
 
 void OptionsDialogMixerPane::disconnect()
 {
+  const PollPause pause(*this);
   closeIfDeviceGone();
-  stopTimer();
+  pollAfterPause = false;
   deviceId = 0;
   deviceSelected = 0;
   updateControls();
@@ -155,6 +186,7 @@ void OptionsDialogMixerPane::disconnect()
 
 void OptionsDialogMixerPane::connect()
 {
+  const PollPause pause(*this);
   statusCache.streamState = OX_STREAM_NONE;
   const bool wasOpen = client.isOpen();
   if (!wasOpen)
@@ -166,7 +198,8 @@ void OptionsDialogMixerPane::connect()
     lookUpDeviceId();
   }
   selectDevice();
-  startTimer(kStatusPollIntervalMs);
+  // The period is counted from the end of this road, however long the driver took.
+  pollAfterPause = true;
   pollStatus();
   updateControls();
   updateStatusText();
@@ -240,6 +273,16 @@ bool OptionsDialogMixerPane::openDeviceIfClosed()
 
 void OptionsDialogMixerPane::timerCallback()
 {
+  // JUCE's timer thread, while it waits for a callback that blocks (any timer's), keeps counting
+  // down a timer that was started meanwhile from before its start: the first period after a
+  // slow request can come about 300 ms short.
+  const double sinceEndMs = juce::Time::getMillisecondCounterHiRes() - pollPauseEndMs;
+  if (sinceEndMs < kStatusPollIntervalMs) {
+    startTimer(kStatusPollIntervalMs - static_cast<int>(sinceEndMs));
+    return;
+  }
+  // The next poll comes a full period after this one has ended, also when it was cancelled.
+  const PollPause pause(*this);
   pollStatus();
 }
 
@@ -413,31 +456,37 @@ void OptionsDialogMixerPane::applySettings()
   const bool wasStreaming = statusCache.streamState == OX_STREAM_STREAMING;
   bool stopFailed = false;
   const char* settingFailure = nullptr;
+  bool restartFailed = false;
   juce::MouseCursor::showWaitCursor();
 
-  if (wasStreaming && client.stopStreaming() != 0) {
-    showErrorBox("Error: could not stop streaming for changing settings.\nPlease retry later.");
-    stopFailed = true;
+  {
+    const PollPause pause(*this);
+    stopFailed = wasStreaming && client.stopStreaming() != 0;
+    if (!stopFailed) {
+      if (buffersChanged && client.setBufferSizes(static_cast<std::uint32_t>(firewireLatencyIndex),
+                                                  static_cast<std::uint32_t>(asioBufferIndex)) != 0)
+        settingFailure = "Error: changing the buffer sizes failed.";
+      if (settingFailure == nullptr && rateChanged &&
+          client.setSampleRate(static_cast<std::uint32_t>(rate)) != 0)
+        settingFailure = "Error: changing the sample rate failed.";
+      // Audio comes back before any box: a box stays open for as long as the user leaves it.
+      restartFailed = wasStreaming && client.startStreaming() != 0;
+    }
   }
-  if (!stopFailed) {
-    if (buffersChanged && client.setBufferSizes(static_cast<std::uint32_t>(firewireLatencyIndex),
-                                                static_cast<std::uint32_t>(asioBufferIndex)) != 0)
-      settingFailure = "Error: changing the buffer sizes failed.";
-    if (settingFailure == nullptr && rateChanged &&
-        client.setSampleRate(static_cast<std::uint32_t>(rate)) != 0)
-      settingFailure = "Error: changing the sample rate failed.";
-    // Audio comes back before any box: a box stays open for as long as the user leaves it.
-    const bool restartFailed = wasStreaming && client.startStreaming() != 0;
-    if (settingFailure != nullptr) {
-      juce::MouseCursor::hideWaitCursor();
-      showErrorBox(settingFailure);
-    }
-    if (restartFailed) {
-      juce::MouseCursor::hideWaitCursor();
-      showErrorBox("Error: could not restart streaming.");
-    }
+  // The boxes come once the requests have ended: their modal loops run the window's messages,
+  // the poll's among them.
+  if (stopFailed)
+    showErrorBox("Error: could not stop streaming for changing settings.\nPlease retry later.");
+  if (settingFailure != nullptr) {
+    juce::MouseCursor::hideWaitCursor();
+    showErrorBox(settingFailure);
+  }
+  if (restartFailed) {
+    juce::MouseCursor::hideWaitCursor();
+    showErrorBox("Error: could not restart streaming.");
   }
   if (stopFailed || settingFailure != nullptr) {
+    const PollPause pause(*this);
     // An emptied copy differs from any status, so the poll shows the driver's real state and
     // undoes the pick where the driver did not take it.
     std::memset(&statusCache, 0, sizeof statusCache);

@@ -71,6 +71,8 @@ public:
   DevChangeNotifier* getDevChangeNotifier() const noexcept { return devChangeNotifier; }
 
 private:
+  class PollPause;
+
   void selectStatusItems();
   /** Shows why a pick cannot be applied and puts the device's settings back in the boxes. */
   void refusePick(const juce::String& text);
@@ -96,6 +98,9 @@ private:
   OxStatus statusCache = {};
   std::uint64_t deviceId = 0;
   std::int32_t deviceSelected = 0;
+  int pollPauses = 0;          // roads of driver requests running now
+  bool pollAfterPause = false; // the poll timer runs again once the last of them has ended
+  double pollPauseEndMs = 0.0; // when the poll timer last started again, on JUCE's hi-res clock
 
   JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(OptionsDialogMixerPane)
 };

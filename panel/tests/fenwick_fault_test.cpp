@@ -1,6 +1,7 @@
 // The real Fenwick.exe against a simulated Halden that misbehaves: a request the driver never
-// answers, a burst of device changes, a driver that goes away and comes back. Fenwick is seen
-// through Win32 and through what reaches the driver.
+// answers, requests that are all slow, a burst of device changes, a driver that goes away and
+// comes back. Fenwick is seen through Win32 and through what reaches the driver.
+#include "Marlow1394oxClient.h"
 #include "simhalden_fixture.h"
 
 #include <dbt.h>
@@ -17,6 +18,11 @@
 namespace {
 
 constexpr int32_t kCancelled = static_cast<int32_t>(0xC0000120u); // STATUS_CANCELLED
+// The longest a driver request may keep the window from its messages is the client's bound on
+// one request; doubled for a busy machine. A guard against a window that never answers.
+constexpr DWORD kOneRequestMs = 2 * Marlow1394oxClient::kRequestTimeoutMs;
+// Closing carries on with the program's usual end: a goodbye to the driver, the window going.
+constexpr DWORD kCloseGuardMs = kOneRequestMs + 20000;
 
 std::wstring besideThisProgram(const wchar_t* name)
 {
@@ -65,6 +71,11 @@ public:
         break;
     }
     return mainWindow;
+  }
+  /** Waits for the program to end; false if it still runs after the given time. */
+  bool waitForExit(DWORD ms)
+  {
+    return info.hProcess != nullptr && WaitForSingleObject(info.hProcess, ms) == WAIT_OBJECT_0;
   }
   /** The hidden window that receives the broadcast device changes. */
   HWND deviceChangeWindow()
@@ -170,6 +181,42 @@ TEST_F(FenwickUnderFaults, StatusRequestTheDriverNeverAnswersIsCancelledAndTheWi
   // The poll goes on, on the same handle.
   ASSERT_EQ(0u, sim->clearLog());
   EXPECT_TRUE(polling());
+}
+
+TEST_F(FenwickUnderFaults, SlowDriverSlowsThePollButNeverTheWindow)
+{
+  struct Case {
+    const char* what;
+    uint32_t pendMs; // of every status request
+  };
+  const std::vector<Case> cases = {
+      {"answered after 1000 ms, longer than the period", 1000},
+      {"held, each one cancelled after the client's bound", SIMHALDEN_HOLD_UNTIL_COMPLETED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(0u, sim->reset());
+    startFenwick();
+    ASSERT_EQ(0u, sim->clearLog());
+    ASSERT_EQ(0u, sim->pendNext(IOCTL_OX_GET_STATUS, c.pendMs, 0));
+    // Polls that queued up behind each other would run back to back by now.
+    ASSERT_TRUE(waitFor([&] { return countLogged("GET_STATUS") >= 3; }));
+    ASSERT_EQ(1u, state().armedFaults);
+
+    DWORD_PTR answer = 0;
+    EXPECT_NE(0, SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kOneRequestMs, &answer))
+        << "the window did not answer WM_NULL";
+    wchar_t title[64] = {};
+    EXPECT_NE(0, SendMessageTimeoutW(window, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(title),
+                                     SMTO_NORMAL, kOneRequestMs, &answer))
+        << "the window did not answer WM_GETTEXT";
+    EXPECT_STREQ(L"Halden ASIO", title);
+
+    ASSERT_NE(0, PostMessageW(window, WM_CLOSE, 0, 0));
+    EXPECT_TRUE(fenwick->waitForExit(kCloseGuardMs)) << "WM_CLOSE did not end Fenwick";
+    EXPECT_EQ(1u, state().armedFaults);
+    fenwick.reset();
+  }
 }
 
 TEST_F(FenwickUnderFaults, BurstOfDeviceChangesGivesOneReconnect)

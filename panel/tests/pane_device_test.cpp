@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -110,6 +111,16 @@ protected:
   {
     const auto names = loggedNames();
     return static_cast<int>(std::count(names.begin(), names.end(), name));
+  }
+  /** Runs the message loop until every message queued before the call has been delivered;
+      false if that never happens. */
+  bool deliverQueuedMessages()
+  {
+    const auto delivered = std::make_shared<bool>(false);
+    juce::MessageManager::callAsync([delivered] { *delivered = true; });
+    for (int i = 0; i < 3000 && !*delivered; ++i)
+      runLoop(10);
+    return *delivered;
   }
 
   juce::ScopedJuceInitialiser_GUI gui;
@@ -316,6 +327,51 @@ TEST_F(PaneDeviceTest, TimerPollsEvery700Milliseconds)
   EXPECT_LE(names.size(), 4u);
   for (const std::string& n : names)
     EXPECT_EQ("GET_STATUS", n);
+}
+
+TEST_F(PaneDeviceTest, WindowsMessagesComeBeforeThePollAfterASlowRoadOfRequests)
+{
+  struct Case {
+    const char* what;
+    uint32_t slowRequest; // answered after a second, longer than the poll's period
+    std::function<void()> road;
+  };
+  const std::vector<Case> cases = {
+      {"reconnect", IOCTL_OX_GET_STATUS, [this] { pane->connect(); }},
+      {"device change, once it has settled", IOCTL_OX_GET_STATUS,
+       [this] {
+         SendMessageW(pane->getDevChangeNotifier()->getWindow(), WM_TIMER,
+                      DevChangeNotifier::kSettleTimerId, 0);
+       }},
+      {"applying a setting", IOCTL_OX_SET_SAMPLE_RATE, [this] { pick(44100, 2, 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pane.reset();
+    ASSERT_EQ(0u, sim->reset());
+    pane = std::make_unique<OptionsDialogMixerPane>();
+    pane->setVisible(true);
+    connectDefault(true);
+    // JUCE's timer thread starts from a message of its own.
+    ASSERT_TRUE(deliverQueuedMessages());
+    ASSERT_EQ(0u, sim->clearLog());
+    ASSERT_EQ(0u, sim->pendNext(c.slowRequest, 1000));
+    c.road();
+    ASSERT_TRUE(pane->isReady());
+    const size_t roadRequests = log().size();
+    // What the timer thread posted while the road waited for the driver is queued ahead of this
+    // message; a poll it started would stand in the log before the message came.
+    ASSERT_TRUE(deliverQueuedMessages());
+    EXPECT_EQ(roadRequests, log().size()) << "a poll came before the window's message";
+    // The poll goes on, a period later.
+    const auto polled = [&] {
+      const auto names = loggedNames();
+      return names.size() > roadRequests && names[roadRequests] == "GET_STATUS";
+    };
+    for (int i = 0; i < 3000 && !polled(); ++i)
+      runLoop(10);
+    EXPECT_TRUE(polled());
+  }
 }
 
 TEST_F(PaneDeviceTest, StatusTextFollowsTheStreamStateRateAndLatency)
