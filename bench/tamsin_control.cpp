@@ -1,8 +1,9 @@
 // Remote control of a running Tamsin for bench/tamsin-cpu and tools/run: waits until it
 // measures, prints what it shows, or closes it the way its Exit button does and waits until it
-// has ended and removed its driver service.
+// has ended and removed its driver service; before a start, removes a driver service that an
+// earlier end left behind.
 //
-//   tamsin_control.exe wait | values | close
+//   tamsin_control.exe wait | values | close | remove-left-service
 //
 // Exit code 0 when done, 1 (with the reason on standard error) when Tamsin did not get there.
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -87,7 +89,7 @@ DWORD tamsinProcess()
 
 struct BoxSearch {
   DWORD pid;
-  std::string texts;
+  std::vector<HWND> boxes;
 };
 
 BOOL CALLBACK collectBox(HWND window, LPARAM param)
@@ -97,20 +99,48 @@ BOOL CALLBACK collectBox(HWND window, LPARAM param)
   ::GetClassNameA(window, cls, sizeof(cls));
   DWORD pid = 0;
   ::GetWindowThreadProcessId(window, &pid);
-  HWND textControl = ::GetDlgItem(window, messageBoxTextId);
-  if (pid == search->pid && std::strcmp(cls, "#32770") == 0 && textControl != nullptr &&
-      ::IsWindowVisible(window)) {
-    search->texts += "\"" + windowText(window) + "\" box: " + windowText(textControl);
+  if (pid == search->pid && std::strcmp(cls, "#32770") == 0 &&
+      ::GetDlgItem(window, messageBoxTextId) != nullptr && ::IsWindowVisible(window)) {
+    search->boxes.push_back(window);
   }
   return TRUE;
 }
 
-// The texts of the message boxes that the process shows, empty when there are none.
-std::string messageBoxes(DWORD pid)
+// The message boxes that the process shows.
+std::vector<HWND> messageBoxes(DWORD pid)
 {
   BoxSearch search = {pid, {}};
   ::EnumWindows(collectBox, reinterpret_cast<LPARAM>(&search));
-  return forTerminal(search.texts);
+  return search.boxes;
+}
+
+std::string boxText(HWND box)
+{
+  return windowText(::GetDlgItem(box, messageBoxTextId));
+}
+
+std::string describe(HWND box)
+{
+  return forTerminal("\"" + windowText(box) + "\" box: " + boxText(box));
+}
+
+// Presses the box's OK button and waits until it has gone (Wine takes up to a second to hide
+// a window without a window manager).
+void answer(HWND box)
+{
+  HWND ok = ::GetDlgItem(box, IDOK);
+  ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+  for (DWORD start = ::GetTickCount();
+       ::IsWindow(box) && ::IsWindowVisible(box) && ::GetTickCount() - start < 15000;) {
+    ::Sleep(50);
+  }
+}
+
+// A service of the driver's name that an earlier end left registered but stopped: the meter
+// says so, removes it and installs its own.
+bool isInformational(HWND box)
+{
+  return boxText(box) == "UninstallDrv: The service has not been started.\n";
 }
 
 // 0 when the service is not registered, else its current state.
@@ -140,18 +170,23 @@ int failed(const std::string& why)
 int waitUntilMeasuring()
 {
   DWORD pid = 0;
+  std::string answered;
   for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < waitMs; ::Sleep(50)) {
     const DWORD now = tamsinProcess();
     if (now == 0 && pid != 0) {
-      return failed("Tamsin ended before it measured");
+      return failed("Tamsin ended before it measured" +
+                    (answered.empty() ? std::string() : ", after its " + answered));
     }
     pid = now != 0 ? now : pid;
     if (pid == 0) {
       continue;
     }
-    const std::string boxes = messageBoxes(pid);
-    if (!boxes.empty()) {
-      return failed("Tamsin shows the " + boxes);
+    for (HWND box : messageBoxes(pid)) {
+      if (!isInformational(box)) {
+        return failed("Tamsin shows the " + describe(box));
+      }
+      answered = describe(box);
+      answer(box);
     }
     // The period reads "0 µs" until the first values of the driver arrive.
     const std::string period = text(periodId);
@@ -162,34 +197,88 @@ int waitUntilMeasuring()
   return failed(pid == 0 ? "Tamsin did not start" : "Tamsin does not measure");
 }
 
+// Closes Tamsin as its Exit button does, also while it is still starting (a Ctrl-C can come
+// then): the frame's close waits for the start-up, and the meter removes its driver only
+// when it ends by itself. Boxes shown meanwhile are answered, so that it can end, and
+// reported.
 int closeAndWaitForTheEnd()
 {
-  HWND f = frame();
   const DWORD pid = tamsinProcess();
-  if (f == nullptr) {
-    return failed("no Tamsin window to close");
+  if (pid == 0) {
+    return failed("no Tamsin to close");
   }
-  ::PostMessageA(f, WM_CLOSE, 0, 0);
   HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
-  const DWORD start = ::GetTickCount();
-  bool ended = false;
-  while (!ended && ::GetTickCount() - start < waitMs) {
-    const std::string boxes = messageBoxes(pid);
-    if (!boxes.empty()) {
-      return failed("closing, Tamsin shows the " + boxes);
+  auto ended = [&] {
+    return process != nullptr ? ::WaitForSingleObject(process, 50) == WAIT_OBJECT_0
+                              : (::Sleep(50), tamsinProcess() == 0);
+  };
+  std::string shown;
+  auto answerBoxes = [&] {
+    for (HWND box : messageBoxes(pid)) {
+      if (!isInformational(box)) {
+        shown += (shown.empty() ? "" : "; ") + describe(box);
+      }
+      answer(box);
     }
-    ended = process != nullptr ? ::WaitForSingleObject(process, 50) == WAIT_OBJECT_0
-                               : (::Sleep(50), tamsinProcess() == 0);
+  };
+  const DWORD start = ::GetTickCount();
+  bool gone = false, asked = false;
+  while (!gone && ::GetTickCount() - start < waitMs) {
+    answerBoxes();
+    HWND f = frame();
+    if (!asked && f != nullptr) {
+      ::PostMessageA(f, WM_CLOSE, 0, 0);
+      asked = true;
+    }
+    gone = ended();
   }
   if (process != nullptr) {
     ::CloseHandle(process);
   }
-  if (!ended) {
-    return failed("Tamsin did not end after it was closed");
+  if (!gone) {
+    return failed(asked ? "Tamsin did not end after it was closed"
+                        : "Tamsin made no window to close");
+  }
+  if (!shown.empty()) {
+    return failed("closing, Tamsin showed the " + shown);
   }
   if (serviceState() != 0) {
     return failed("Tamsin ended but left its driver service \"tamsin_driver\" behind");
   }
+  return 0;
+}
+
+// Removes a driver service that no running Tamsin owns: an earlier end (the session shut down
+// under the meter, a crash) left it registered.
+int removeLeftService()
+{
+  if (tamsinProcess() != 0 || serviceState() == 0) {
+    return 0;
+  }
+  SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (manager == nullptr) {
+    return failed("OpenSCManager failed with error " + std::to_string(::GetLastError()));
+  }
+  SC_HANDLE service = ::OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
+  bool deleted = false;
+  if (service != nullptr) {
+    SERVICE_STATUS status = {};
+    ::ControlService(service, SERVICE_CONTROL_STOP, &status);
+    deleted = ::DeleteService(service) || ::GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+    ::CloseServiceHandle(service);
+  }
+  ::CloseServiceHandle(manager);
+  for (DWORD start = ::GetTickCount(); deleted && serviceState() != 0;) {
+    if (::GetTickCount() - start >= waitMs) {
+      deleted = false;
+    }
+    ::Sleep(50);
+  }
+  if (!deleted) {
+    return failed("the driver service \"tamsin_driver\" that an earlier run left behind could "
+                  "not be removed");
+  }
+  std::printf("removed the driver service \"tamsin_driver\" that an earlier run left behind\n");
   return 0;
 }
 
@@ -210,6 +299,9 @@ int main(int argc, char** argv)
   if (std::strcmp(command, "close") == 0) {
     return closeAndWaitForTheEnd();
   }
-  std::fprintf(stderr, "usage: tamsin_control.exe wait | values | close\n");
+  if (std::strcmp(command, "remove-left-service") == 0) {
+    return removeLeftService();
+  }
+  std::fprintf(stderr, "usage: tamsin_control.exe wait | values | close | remove-left-service\n");
   return 2;
 }
