@@ -35,10 +35,15 @@ protected:
   void SetUp() override
   {
     test::SimHaldenTest::SetUp();
+    makePane();
+  }
+  void TearDown() override { pane.reset(); }
+
+  void makePane()
+  {
     pane = std::make_unique<OptionsDialogMixerPane>();
     pane->setVisible(true);
   }
-  void TearDown() override { pane.reset(); }
 
   void runLoop(int ms) { juce::MessageManager::getInstance()->runDispatchLoopUntil(ms); }
 
@@ -265,8 +270,7 @@ TEST_F(PaneDeviceTest, SelectionThatCannotBeMadeShowsCouldNotSelect)
     if (!c.streaming)
       changeStatus([](OxStatus& s) { s.streamState = OX_STREAM_STOPPED; });
     ASSERT_EQ(0u, sim->failNext(c.failing, kBusy, c.failCount));
-    pane = std::make_unique<OptionsDialogMixerPane>();
-    pane->setVisible(true);
+    makePane();
     pane->setDeviceIndex(1);
     std::vector<std::string> expected = {"GET_VERSION", "GET_DEVICE_LIST", "GET_DEVICE_LIST",
                                          "SELECT_DEVICE"};
@@ -349,8 +353,7 @@ TEST_F(PaneDeviceTest, WindowsMessagesComeBeforeThePollAfterASlowRoadOfRequests)
     SCOPED_TRACE(c.what);
     pane.reset();
     ASSERT_EQ(0u, sim->reset());
-    pane = std::make_unique<OptionsDialogMixerPane>();
-    pane->setVisible(true);
+    makePane();
     connectDefault(true);
     // JUCE's timer thread starts from a message of its own.
     ASSERT_TRUE(deliverQueuedMessages());
@@ -464,8 +467,7 @@ TEST_F(PaneDeviceTest, RateListFollowsTheDriversRatesAndShowsTheRateItRunsAt)
     SCOPED_TRACE(c.what);
     pane.reset();
     ASSERT_EQ(0u, sim->reset());
-    pane = std::make_unique<OptionsDialogMixerPane>();
-    pane->setVisible(true);
+    makePane();
     connectDefault(); // the default four rates
     changeStatus([&](OxStatus& s) {
       std::memset(s.sampleRates, 0, sizeof s.sampleRates);
@@ -572,8 +574,7 @@ TEST_F(PaneDeviceTest, DeviceListThatCannotBeReadClosesTheClientAndTheDriverIsOp
     SCOPED_TRACE(c.what);
     pane.reset();
     ASSERT_EQ(0u, sim->reset());
-    pane = std::make_unique<OptionsDialogMixerPane>();
-    pane->setVisible(true);
+    makePane();
     connectDefault();
     if (c.held)
       ASSERT_EQ(0u, sim->pendNext(IOCTL_OX_GET_DEVICE_LIST, SIMHALDEN_HOLD_UNTIL_COMPLETED));
@@ -629,8 +630,7 @@ TEST_F(PaneDeviceTest, ChangedSettingsReachTheDriverInTheOrderItNeeds)
     ASSERT_EQ(0u, sim->reset());
     if (!c.streaming)
       changeStatus([](OxStatus& s) { s.streamState = OX_STREAM_STOPPED; });
-    pane = std::make_unique<OptionsDialogMixerPane>();
-    pane->setVisible(true);
+    makePane();
     connectDefault();
     pick(c.rate, c.firewire, c.asio);
     EXPECT_EQ(c.requests, loggedNames());
@@ -700,8 +700,7 @@ TEST_F(PaneDeviceTest, FailedStepsShowTheirBoxAndReReadExceptAfterTheRestartAlon
     pane.reset();
     ASSERT_EQ(0u, sim->reset());
     boxes.boxes.clear();
-    pane = std::make_unique<OptionsDialogMixerPane>();
-    pane->setVisible(true);
+    makePane();
     connectDefault();
     ASSERT_EQ(0u, sim->failNext(c.failing, kBusy));
     pick(c.rate, c.firewire, c.asio);
@@ -740,8 +739,7 @@ TEST_F(PaneDeviceTest, StreamingIsBackOnBeforeAFailureBoxIsShown)
     pane.reset();
     ASSERT_EQ(0u, sim->reset());
     boxes.boxes.clear();
-    pane = std::make_unique<OptionsDialogMixerPane>();
-    pane->setVisible(true);
+    makePane();
     connectDefault();
     if (c.held)
       ASSERT_EQ(0u, sim->pendNext(c.failing, SIMHALDEN_HOLD_UNTIL_COMPLETED));
@@ -797,8 +795,7 @@ TEST_F(PaneDeviceTest, PickRefusedByThePanesChecksGivesWayToTheDevicesSettings)
     ASSERT_EQ(0u, sim->reset());
     boxes.boxes.clear();
     changeStatus(c.change);
-    pane = std::make_unique<OptionsDialogMixerPane>();
-    pane->setVisible(true);
+    makePane();
     connectDefault();
     ((*pane).*c.picked)()->setSelectedId(c.pickedId, juce::sendNotificationSync);
     EXPECT_THAT(boxTexts(), ElementsAre(juce::String(c.box)));
@@ -876,8 +873,7 @@ TEST_F(PaneDeviceTest, DriverFailingEveryRequestOfOneKindNeverBreaksThePane)
       SCOPED_TRACE(testing::Message() << test::requestName(code) << " short " << shortAnswer);
       ASSERT_EQ(0u, sim->reset());
       setDevices({kSecondId, kFirstId}, kSecondId);
-      pane = std::make_unique<OptionsDialogMixerPane>();
-      pane->setVisible(true);
+      makePane();
       if (shortAnswer)
         ASSERT_EQ(0u, sim->shortenNext(code, 4, 0));
       else
@@ -973,8 +969,7 @@ TEST_F(PaneDeviceTest, DriverThatGoesAndComesBackIsConnectedAgain)
     SCOPED_TRACE(c.what);
     pane.reset();
     ASSERT_EQ(0u, sim->reset());
-    pane = std::make_unique<OptionsDialogMixerPane>();
-    pane->setVisible(true);
+    makePane();
     connectDefault();
 
     sim.reset();
