@@ -194,23 +194,48 @@ inline POINT distanceToWindow(HWND window, POINT p)
 /** A tooltip lies next to the pointer within this many pixels each way. */
 constexpr LONG kTooltipReach = 40;
 
+/** The pointer out of the window and back in at the point: JUCE hides the tooltip when the
+    pointer leaves (awaited, 10 s at most), and shows one again where the pointer then is. */
+inline void reenterAt(DWORD processId, POINT pointer)
+{
+  const POINT corner = {GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1};
+  for (int i = 0; i < 100; ++i) {
+    keepMouseAt(corner);
+    if (mouseIsAt(corner) && visibleWindowsTitled("tooltip", processId).empty())
+      break;
+    Sleep(100);
+  }
+  moveMouse({pointer.x - 1, pointer.y});
+  moveMouse(pointer);
+}
+
 /** The visible tooltip windows of the process, once the pointer held still at the point shows
     one tooltip next to it (wanted) or none (30 s at most, then what there is). Under Wine the
     program replays where the X server saw the pointer, late on a busy machine (see
     keepMouseAt): a tooltip may first come for an earlier position, and goes to the pointer's
-    when the pointer is back. */
+    when the pointer is back. JUCE places a tooltip where the pointer is at the moment it shows
+    it, and leaves it there while the pointer stays on the same control: one shown while a
+    replay had the pointer elsewhere stays away from it, until the pointer leaves and comes
+    back, as a user's hand would. */
 inline std::vector<HWND> tooltipsOnceSettled(DWORD processId, bool wanted, POINT pointer)
 {
   std::vector<HWND> found;
+  int strayLooks = 0;
   for (int i = 0; i < 300; ++i) {
     keepMouseAt(pointer);
     found = visibleWindowsTitled("tooltip", processId);
     if (!wanted && found.empty())
       break;
-    if (wanted && found.size() == 1) {
+    if (wanted && found.size() == 1 && mouseIsAt(pointer)) {
       const POINT d = distanceToWindow(found[0], pointer);
-      if (d.x < kTooltipReach && d.y < kTooltipReach && mouseIsAt(pointer))
+      if (d.x < kTooltipReach && d.y < kTooltipReach)
         break;
+      if (++strayLooks == 10) {
+        reenterAt(processId, pointer);
+        strayLooks = 0;
+      }
+    } else {
+      strayLooks = 0;
     }
     Sleep(100);
   }
