@@ -16,8 +16,6 @@ constexpr std::uint32_t stopDeadlineMs = 500;
 constexpr std::uint32_t lateStopGraceMs = 100;
 constexpr int pollsPerClockReading = 20;
 constexpr std::uint32_t killSettleMs = 10;
-// Only a guard: a terminated thread is gone as soon as the system has unwound it.
-constexpr std::uint32_t killGoneMs = 5000;
 
 } // namespace
 
@@ -46,26 +44,16 @@ BThread::~BThread()
 }
 
 // Nothing adds to the list any more: starts are refused, and the last run has ended or been
-// killed. A thread that has ended its work may still be telling its listener, which may itself
-// be waiting for the deleting thread (a message sent to it, say). Each gets the stop deadline
-// for that, read from the library clock like the stop's own, and is killed after it.
+// killed. A thread that has ended its work may still be telling its listener, which the object
+// handed itself to: killing it there would leave whatever the listener held (a lock of the
+// program's, the heap) held for good, so it gets all the time it takes. The calling thread is
+// one of them when a listener deletes the object.
 void BThread::waitForEndedThreads()
 {
-  if (endedHandles.empty()) {
-    return;
-  }
   const DWORD self = GetCurrentThreadId();
-  const std::uint32_t base = getMilliseconds();
   for (void* const handle : endedHandles) {
-    if (GetThreadId(handle) == self) {
-      continue;
-    }
-    while (WaitForSingleObject(handle, 1) == WAIT_TIMEOUT) {
-      if (getMilliseconds() - base > stopDeadlineMs) {
-        TerminateThread(handle, 0);
-        WaitForSingleObject(handle, killGoneMs);
-        break;
-      }
+    if (GetThreadId(handle) != self) {
+      WaitForSingleObject(handle, INFINITE);
     }
   }
 }

@@ -38,11 +38,11 @@ public:
     then does not wait, touches nothing of the object once its thread can see the request, and
     no other code may delete the object while it runs.
 
-    The destructor stops a running thread as stop() does; every thread of the object that has
-    ended its work but is still telling its listener (a run started again may leave several)
-    gets the stop deadline to finish and is killed after it, so that a listener waiting for the
-    deleting thread cannot hang both. No thread of the object runs or reads it once the
-    destructor has returned. */
+    The destructor stops a running thread as stop() does, then waits, for as long as it takes,
+    for every other thread of the object that has ended its work but is still telling its
+    listener (a run started again may leave several). A listener must never wait for the
+    thread that deletes the object (a message sent to it, say), or both wait for ever. No
+    thread of the object runs or reads it once the destructor has returned. */
 class BThread {
 public:
   explicit BThread(const TString& threadName = TString());

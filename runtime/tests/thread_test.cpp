@@ -10,9 +10,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -476,8 +478,7 @@ TEST(BThread, DeletingTheObjectWaitsUntilItsThreadIsDoneWithIt)
 
 // The first run's listener starts the thread again once the destructor has asked for the stop.
 // A start that succeeded there would leave a run on the freed object, whose work reads the
-// object after the delete has returned (and deleted memory faults here). The clock is held, so
-// the destructor's deadline for the listener cannot pass on a busy machine.
+// object after the delete has returned (and deleted memory faults here).
 TEST(BThread, AStartMadeWhileTheObjectIsDeletedIsRefused)
 {
   Tr::BEvent listenerEntered;
@@ -506,7 +507,6 @@ TEST(BThread, AStartMadeWhileTheObjectIsDeletedIsRefused)
   auto* thread = new BThread("restarted");
   thread->runnable = &work;
   thread->listener = &listener;
-  test::HeldClock clock;
   ASSERT_TRUE(thread->start());
   ASSERT_TRUE(listenerEntered.wait(20000));
   delete thread;
@@ -521,21 +521,17 @@ TEST(BThread, AStartMadeWhileTheObjectIsDeletedIsRefused)
 }
 
 // The owner starts the thread again while the first run's thread is still telling its listener,
-// and deletes the object once the second run's thread is gone. The destructor's deadline comes
-// from the library clock, which it reads when it begins to wait and again while a thread it
-// waits for is still there: the first listener reads the object at that second reading, or
-// else once the delete has returned. A destructor that did not wait for the first run frees
-// the object under that listener (and deleted memory faults here).
+// and deletes the object once the second run's thread is gone. The first listener goes on
+// reading the object for a while after its deletion has begun: a destructor that did not wait
+// for the first run frees the object under that listener (and deleted memory faults here).
 TEST(BThread, DeletingTheObjectWaitsForAnEarlierRunStillTellingItsListener)
 {
   Tr::BEvent firstTold;
   Tr::BEvent secondTold;
   Tr::BEvent deleting;
-  std::atomic<bool> deleteReturned{false};
   std::atomic<bool> firstListenerDone{false};
   std::atomic<HANDLE> firstThread{nullptr};
   std::atomic<HANDLE> secondThread{nullptr};
-  test::HeldClock clock;
   Told listener;
   listener.onTold = [&](BThread& t) {
     const HANDLE self = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
@@ -547,8 +543,13 @@ TEST(BThread, DeletingTheObjectWaitsForAnEarlierRunStillTellingItsListener)
     firstThread = self;
     firstTold.set();
     deleting.wait(20000);
-    waitUntil([&] { return clock.readings() >= 2 || deleteReturned; });
-    firstListenerDone = std::strcmp(t.name.text(), "still here") == 0;
+    bool sawItsName = true;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 500) {
+      sawItsName = sawItsName && std::strcmp(t.name.text(), "still here") == 0;
+      Sleep(1);
+    }
+    firstListenerDone = sawItsName;
   };
   Work work([](BThread&) {});
   auto* thread = new Announcing("still here", deleting);
@@ -559,48 +560,168 @@ TEST(BThread, DeletingTheObjectWaitsForAnEarlierRunStillTellingItsListener)
   ASSERT_TRUE(thread->start());
   ASSERT_TRUE(secondTold.wait(20000));
   ASSERT_EQ(WaitForSingleObject(secondThread, 20000), WAIT_OBJECT_0);
-  clock.set(clock.now());
   delete thread;
+  const bool firstListenerDoneBeforeTheDeleteReturned = firstListenerDone;
   const bool firstThreadWasGone = WaitForSingleObject(firstThread, 0) == WAIT_OBJECT_0;
-  deleteReturned = true;
   WaitForSingleObject(firstThread, 20000);
   EXPECT_TRUE(firstThreadWasGone);
-  EXPECT_TRUE(firstListenerDone);
+  EXPECT_TRUE(firstListenerDoneBeforeTheDeleteReturned);
   CloseHandle(firstThread);
   CloseHandle(secondThread);
 }
 
-// The listener sends a message to a window of the thread that deletes the object, which does
-// not answer while it is in the destructor: the destructor gives the thread the stop deadline
-// and then kills it, instead of both waiting for each other for ever.
-TEST(BThread, DeletingTheObjectWhileItsListenerWaitsForTheDeletingThreadReturns)
+namespace {
+
+// What a listener does after the work has returned, while its owner deletes the object. Each
+// sets begun once it is under way (holding the lock, for the lock's workload) and returns about
+// a second later: past the stop deadline, so that a destructor that ended it at the deadline
+// would do so here.
+using ListenerWorkload = void (*)(CRITICAL_SECTION& programLock, Tr::BEvent& begun);
+
+constexpr DWORD workloadMs = 1000;
+
+bool workloadTimeLeft(DWORD start)
 {
-  Tr::BEvent listenerSending;
-  std::atomic<bool> listenerAnswered{false};
+  return GetTickCount() - start < workloadMs;
+}
+
+// As a log lock would be held while a line is written.
+void holdAProgramLock(CRITICAL_SECTION& programLock, Tr::BEvent& begun)
+{
+  EnterCriticalSection(&programLock);
+  begun.set();
+  Sleep(workloadMs);
+  LeaveCriticalSection(&programLock);
+}
+
+// Mostly inside the heaps' own locks.
+void allocateFromTheHeap(CRITICAL_SECTION&, Tr::BEvent& begun)
+{
+  begun.set();
+  const DWORD start = GetTickCount();
+  while (workloadTimeLeft(start)) {
+    std::free(std::malloc(200000));
+    HeapFree(GetProcessHeap(), 0, HeapAlloc(GetProcessHeap(), 0, 100 * 1024));
+  }
+}
+
+void sleepAWhile(CRITICAL_SECTION&, Tr::BEvent& begun)
+{
+  begun.set();
+  Sleep(workloadMs);
+}
+
+struct ListenerCase {
+  const char* name;
+  ListenerWorkload workload;
+};
+
+void PrintTo(const ListenerCase& listenerCase, std::ostream* out)
+{
+  *out << listenerCase.name;
+}
+
+const ListenerCase listenerCases[] = {
+    {"HoldsAProgramLock", &holdAProgramLock},
+    {"Sleeps", &sleepAWhile},
+    {"AllocatesFromTheHeap", &allocateFromTheHeap},
+};
+
+class Busy : public Tr::BThreadListener {
+public:
+  Busy(ListenerWorkload workloadToRun, CRITICAL_SECTION& lock)
+      : workload(workloadToRun), programLock(lock)
+  {
+  }
+  void threadFinished(BThread&) override
+  {
+    workload(programLock, begun);
+    ended = true;
+  }
+  Tr::BEvent begun;
+  std::atomic<bool> ended{false};
+
+private:
+  ListenerWorkload workload;
+  CRITICAL_SECTION& programLock;
+};
+
+class DeletingWhileTheListenerRuns : public testing::TestWithParam<ListenerCase> {
+protected:
+  DeletingWhileTheListenerRuns() { InitializeCriticalSection(&programLock); }
+  ~DeletingWhileTheListenerRuns() override { DeleteCriticalSection(&programLock); }
+  CRITICAL_SECTION programLock;
+};
+
+} // namespace
+
+// The owner deletes the object once its listener is under way. A listener ended by force in
+// the middle leaves its lock or the heap's held: the fresh thread then cannot take them (or the
+// delete itself does not return).
+TEST_P(DeletingWhileTheListenerRuns, ReturnsOnlyOnceTheListenerHasEnded)
+{
+  Busy listener(GetParam().workload, programLock);
+  Work work([](BThread&) {});
+  std::atomic<bool> endedBeforeTheDeleteReturned{false};
   std::atomic<bool> deleted{false};
+  {
+    test::Worker owner([&] {
+      auto* thread = new BThread;
+      thread->runnable = &work;
+      thread->listener = &listener;
+      if (!thread->start() || !listener.begun.wait(20000))
+        return;
+      delete thread;
+      endedBeforeTheDeleteReturned = listener.ended.load();
+      deleted = true;
+    });
+    ASSERT_TRUE(owner.join()) << "the delete did not return";
+  }
+  ASSERT_TRUE(deleted);
+  EXPECT_TRUE(endedBeforeTheDeleteReturned);
+
+  std::atomic<bool> freshThreadDone{false};
+  test::Worker fresh([&] {
+    EnterCriticalSection(&programLock);
+    LeaveCriticalSection(&programLock);
+    std::free(std::malloc(200000));
+    HeapFree(GetProcessHeap(), 0, HeapAlloc(GetProcessHeap(), 0, 100 * 1024));
+    freshThreadDone = true;
+  });
+  ASSERT_TRUE(fresh.join()) << "a fresh thread could not take the lock and allocate";
+  EXPECT_TRUE(freshThreadDone);
+}
+
+INSTANTIATE_TEST_SUITE_P(BThread, DeletingWhileTheListenerRuns, testing::ValuesIn(listenerCases),
+                         [](const testing::TestParamInfo<ListenerCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// The destructor waits for every thread still telling its listener except the one that calls
+// it: waiting for that one would never end. The listener deletes only once start() has
+// returned, which still uses the object.
+TEST(BThread, ItsListenerMayDeleteTheObject)
+{
+  Tr::BEvent started;
+  std::atomic<HANDLE> listenerThread{nullptr};
+  std::atomic<bool> deleteReturned{false};
   Told listener;
-  HWND window = nullptr;
-  listener.onTold = [&](BThread&) {
-    listenerSending.set();
-    SendMessageW(window, WM_NULL, 0, 0);
-    listenerAnswered = true;
+  listener.onTold = [&](BThread& t) {
+    listenerThread = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+    started.wait(20000);
+    delete &t;
+    deleteReturned = true;
   };
   Work work([](BThread&) {});
-  test::Worker owner([&] {
-    window = CreateWindowExA(0, "STATIC", "TrTestDeletingThread", 0, 0, 0, 0, 0, nullptr, nullptr,
-                             nullptr, nullptr);
-    auto* thread = new BThread;
-    thread->runnable = &work;
-    thread->listener = &listener;
-    if (window == nullptr || !thread->start() || !listenerSending.wait(20000))
-      return;
-    delete thread; // this thread dispatches no message meanwhile
-    deleted = true;
-    DestroyWindow(window);
-  });
-  ASSERT_TRUE(owner.join(30000)) << "the destructor waits for its listener for ever";
-  EXPECT_TRUE(deleted);
-  EXPECT_FALSE(listenerAnswered);
+  auto* thread = new BThread;
+  thread->runnable = &work;
+  thread->listener = &listener;
+  ASSERT_TRUE(thread->start());
+  started.set();
+  ASSERT_TRUE(waitUntil([&] { return deleteReturned.load(); }))
+      << "the listener's delete waits for its own thread";
+  EXPECT_EQ(WaitForSingleObject(listenerThread, 20000), WAIT_OBJECT_0);
+  CloseHandle(listenerThread);
 }
 
 TEST(BThread, DeletingARunningThreadStopsIt)
