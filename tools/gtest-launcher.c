@@ -20,8 +20,7 @@
 
 static void fail(const char* what)
 {
-  fprintf(stderr, "tools/gtest-run: the launcher could not %s (error %lu)\n", what,
-          GetLastError());
+  fprintf(stderr, "tools/gtest-run: the launcher could not %s (error %lu)\n", what, GetLastError());
   fflush(stderr);
   ExitProcess(2);
 }

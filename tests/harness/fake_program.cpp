@@ -8,18 +8,18 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
+// Win32 alone here and below: at shutdown the C library may be detached already.
 bool lingerAt(const char* point)
 {
-  const char* at = std::getenv("HARNESS_LINGER_AT");
-  return at != nullptr && std::strcmp(at, point) == 0;
+  char at[32];
+  DWORD length = GetEnvironmentVariableA("HARNESS_LINGER_AT", at, sizeof at);
+  return length > 0 && length < sizeof at && lstrcmpA(at, point) == 0;
 }
 
-// Makes the marker with Win32 alone (the C library may be gone at process detach) and waits;
+// Makes the marker and waits;
 // the bound only keeps a harness that never kills from hanging for ever.
 void markAndLinger()
 {
@@ -58,9 +58,8 @@ const bool lingerRegistered = [] {
   shutdownInProgress = reinterpret_cast<ShutdownInProgress>(
       reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlDllShutdownInProgress")));
   PVOID cookie;
-  return reinterpret_cast<Register>(reinterpret_cast<void (*)()>(
-             GetProcAddress(ntdll, "LdrRegisterDllNotification")))(0, lingerAfterEnd, nullptr,
-                                                                   &cookie) == 0;
+  return reinterpret_cast<Register>(reinterpret_cast<void (*)()>(GetProcAddress(
+             ntdll, "LdrRegisterDllNotification")))(0, lingerAfterEnd, nullptr, &cookie) == 0;
 }();
 
 } // namespace
