@@ -28,8 +28,9 @@ void markAndLinger()
   if (length == 0 || length >= sizeof marker)
     return;
   HANDLE file = CreateFileA(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file != INVALID_HANDLE_VALUE)
-    CloseHandle(file);
+  if (file == INVALID_HANDLE_VALUE)
+    return;
+  CloseHandle(file);
   Sleep(300 * 1000);
 }
 
