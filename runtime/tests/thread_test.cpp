@@ -76,9 +76,13 @@ TEST(BThread, AThreadThatEndsByItselfTellsItsListener)
 {
   std::atomic<bool> wasCurrent{false};
   std::atomic<std::uint32_t> idInside{0};
+  // The work ends only once the test has read the identifier: a thread that ends at once
+  // clears it, on a busy machine before the starting thread gets to read it.
+  Tr::BEvent identifierRead;
   Work work([&](BThread& t) {
     wasCurrent = t.isCurrentThread();
     idInside = BThread::currentThreadId();
+    identifierRead.wait();
   });
   Told listener;
   BThread thread("worker");
@@ -86,6 +90,7 @@ TEST(BThread, AThreadThatEndsByItselfTellsItsListener)
   thread.listener = &listener;
   ASSERT_TRUE(thread.start());
   const std::uint32_t id = thread.threadId;
+  identifierRead.set();
   EXPECT_NE(id, 0u);
   ASSERT_TRUE(waitUntil([&] { return listener.told == 1; }));
 
